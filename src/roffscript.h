@@ -1,0 +1,63 @@
+// roffscript turns a manual page written in roff markup into a script of
+// commands, one construct per line.  This header is the whole of what the
+// parts of the program share: the run state that the driver owns, the output
+// gate through which every byte of the script is written, and the three
+// translation operations.  Everything else is private to its own file.
+
+#ifndef ROFFSCRIPT_H
+#define ROFFSCRIPT_H
+
+#include <cstddef>
+#include <cstdio>
+
+// Limits of the input.  A line, up to its first NUL byte, must be shorter
+// than kMaxLineLength; the line buffer holds the longest such line, its line
+// feed and the terminating NUL.
+constexpr int kLineBufferSize = 4000;
+constexpr int kMaxLineLength = kLineBufferSize - 1;
+constexpr int kPassCount = 2;
+
+// Run state.  output_pass is 0 while the input is only checked and 1 while
+// the script is written; line_number counts every line read in the current
+// pass, from 1; error_status becomes 1 once a construct was reported bad.
+extern int output_pass;
+extern int line_number;
+extern int error_status;
+
+// Translation operations.  Each takes a NUL-terminated line, its line feed
+// removed, reads it without changing it, and writes through the output gate.
+// write_word writes `length` bytes from `start`, a position inside the
+// current line, as one argument of the script.  `length` is signed because a
+// numbered character may claim bytes past the end of the word it sits in.
+void translate_text_line(const char *line);
+void translate_macro_line(const char *line);
+void write_word(const char *start, int length);
+
+// The output gate.  Bytes reach standard output only during the output pass.
+// The first failed write is remembered by its errno and later writes are
+// skipped; finish_output flushes and returns 0 or that errno.
+void write_bytes(const char *bytes, std::size_t count);
+template <std::size_t N>
+inline void write_literal(const char (&literal)[N])
+{
+    write_bytes(literal, N - 1);
+}
+// Writes "\u" and the number that starts at `digits` in hexadecimal.
+void write_numbered_character(const char *digits);
+int output_failure();
+int finish_output();
+
+// Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
+inline bool is_space_byte(unsigned char byte)
+{
+    return byte == ' ' || (byte >= '\t' && byte <= '\r');
+}
+
+// Reports a bad construct on the current line and marks the run as failed.
+void report_line_error(const char *what);
+
+// Translates the whole of `input` twice, the checking pass then the output
+// pass, and returns the exit status.  `name` is how messages name the input.
+int translate_document(std::FILE *input, const char *name);
+
+#endif

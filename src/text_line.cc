@@ -1,0 +1,125 @@
+// Translation of text lines: every line that does not start with a period or
+// an apostrophe.
+//
+// A text line is cut into runs of plain text, tabs that start a stretch, and
+// backslash escapes; each becomes one command, and the line ends with
+// "newline" whatever it held.  The only error is "\(" cut short by the end
+// of the line.  Raw bytes that the font and special-character commands carry
+// are quoted just enough that every command stays one line of one word per
+// argument.
+
+#include "roffscript.h"
+
+#include <cstring>
+
+namespace {
+
+// The font byte is an argument of its own, so it is quoted as write_word
+// quotes a byte, the backslash included.
+void write_font_command(unsigned char font)
+{
+    write_literal("font ");
+    switch (font) {
+    case '\t': case ' ': case '"': case '$': case ';': case '[': case '{': case '\\': {
+        const char quoted[2] = {'\\', static_cast<char>(font)};
+        write_bytes(quoted, sizeof quoted);
+        break;
+    }
+    default: {
+        const char raw = static_cast<char>(font);
+        write_bytes(&raw, 1);
+    }
+    }
+    write_literal("\n");
+}
+
+// The two bytes of a special character's name stand inside braces, where
+// only a brace or a backslash could upset the reader's count of them.
+void write_character_name_byte(char byte)
+{
+    if (byte == '{' || byte == '}' || byte == '\\')
+        write_literal("\\");
+    write_bytes(&byte, 1);
+}
+
+// Writes the escape that starts at the backslash `escape` and returns the
+// position where scanning goes on.
+const char *translate_escape(const char *escape)
+{
+    const char *after = escape + 1;
+    switch (*after) {
+    case '\0':
+        // A backslash ends the line: nothing to write.
+        return after;
+    case 'f':
+        // A font escape with no font byte left writes nothing.
+        if (after[1] == '\0')
+            return after + 1;
+        write_font_command(static_cast<unsigned char>(after[1]));
+        return after + 2;
+    case '-':
+        write_literal("dash\n");
+        return after + 1;
+    case 'e':
+        write_literal("text \\\\\n");
+        return after + 1;
+    case '.':
+        write_literal("text .\n");
+        return after + 1;
+    case '&':
+        return after + 1;
+    case '0':
+        write_literal("text { }\n");
+        return after + 1;
+    case '(':
+        if (after[1] == '\0' || after[2] == '\0') {
+            // The parenthesis is then read as the start of plain text.
+            report_line_error("Bad \\( sequence");
+            return after;
+        }
+        write_literal("char {\\(");
+        write_character_name_byte(after[1]);
+        write_character_name_byte(after[2]);
+        write_literal("}\n");
+        return after + 3;
+    case 'N':
+        if (after[1] == '\'') {
+            write_literal("text ");
+            write_numbered_character(after + 2);
+            write_literal("\n");
+            // The escape runs to the next apostrophe, or to the end of the line.
+            const char *close = std::strchr(after + 2, '\'');
+            return close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
+        }
+        break;
+    default:
+        break;
+    }
+    const char other[] = {'c', 'h', 'a', 'r', ' ', '{', '\\', *after, '}', '\n'};
+    write_bytes(other, sizeof other);
+    return after + 1;
+}
+
+}  // namespace
+
+void translate_text_line(const char *line)
+{
+    const char *p = line;
+    while (*p != '\0') {
+        if (*p == '\t') {
+            write_literal("tab\n");
+            ++p;
+        } else if (*p == '\\') {
+            p = translate_escape(p);
+        } else {
+            // A run takes every byte up to the next backslash, later tabs
+            // included.
+            std::size_t length = 1 + std::strcspn(p + 1, "\\");
+            write_literal("text ");
+            write_word(p, static_cast<int>(length));
+            write_literal("\n");
+            p += length;
+        }
+    }
+    write_literal("newline\n");
+}

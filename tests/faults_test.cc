@@ -1,0 +1,150 @@
+// The command line, and input and output that are not plain files: pipes,
+// FIFOs, directories, a full disk, closed and broken streams, and the
+// temporary copy that input without a position needs.
+
+#include "program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kSample[] = "Hello\n\\(em\n";
+const char kSampleScript[] = "text Hello\nnewline\nchar {\\(em}\nnewline\n";
+
+void expect_outcome(const Outcome &got, const std::string &out, const std::string &err, int status)
+{
+    EXPECT_EQ(got.out, out);
+    EXPECT_EQ(got.err, err);
+    EXPECT_EQ(got.status, status);
+}
+
+TEST(CommandLine, TwoArgumentsAreAUsageError)
+{
+    Invocation run;
+    run.args = {"a", "b"};
+    run.input = kSample;
+    expect_outcome(run_roffscript(run), "", "Usage: roffscript ?fileName?\n", 1);
+}
+
+TEST(CommandLine, MissingFileNamesTheFileAsGiven)
+{
+    Invocation run;
+    run.args = {"no/such file"};
+    expect_outcome(run_roffscript(run), "", "Couldn't read \"no/such file\": No such file or directory\n", 1);
+}
+
+TEST(ReadErrors, DirectoryNamedIsAReadErrorNotAnEmptyScript)
+{
+    Invocation run;
+    run.args = {"/"};
+    expect_outcome(run_roffscript(run), "", "Couldn't read \"/\": Is a directory\n", 1);
+}
+
+TEST(ReadErrors, DirectoryOnStandardInput)
+{
+    Invocation run;
+    run.stdin_path = "/";
+    expect_outcome(run_roffscript(run), "", "Couldn't read \"-\": Is a directory\n", 1);
+}
+
+TEST(WriteErrors, FullDiskIsAFailure)
+{
+    Invocation run;
+    run.input = kSample;
+    run.stdout_path = "/dev/full";
+    expect_outcome(run_roffscript(run), "", "Couldn't write output: No space left on device\n", 1);
+}
+
+TEST(WriteErrors, ClosedStandardOutputIsAFailure)
+{
+    // Through a pipe the input needs a temporary copy, which would otherwise
+    // take the closed descriptor and swallow the script.
+    Invocation run;
+    run.input = kSample;
+    run.close_stdout = true;
+    expect_outcome(run_roffscript(run), "", "Couldn't write output: Bad file descriptor\n", 1);
+}
+
+TEST(WriteErrors, BrokenPipeWithSigpipeIgnored)
+{
+    Invocation run;
+    run.input = kSample;
+    run.stdout_reader_gone = true;
+    run.ignore_sigpipe = true;
+    expect_outcome(run_roffscript(run), "", "Couldn't write output: Broken pipe\n", 1);
+}
+
+TEST(Pipes, FifoNamedOnTheCommandLine)
+{
+    std::string path = "/tmp/roffscript-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    std::thread writer([&path] {
+        if (std::FILE *fifo = std::fopen(path.c_str(), "w")) {
+            std::fputs(kSample, fifo);
+            std::fclose(fifo);
+        }
+    });
+    Invocation run;
+    run.args = {path};
+    Outcome got = run_roffscript(run);
+    writer.join();
+    unlink(path.c_str());
+    expect_outcome(got, kSampleScript, "", 0);
+}
+
+TEST(Pipes, StandardInputFromAFile)
+{
+    TempFile file(kSample);
+    Invocation run;
+    run.stdin_path = file.path;
+    expect_outcome(run_roffscript(run), kSampleScript, "", 0);
+}
+
+TEST(Pipes, StandardInputPartlyReadAlreadyStartsWhereItStands)
+{
+    // The output pass starts where the checking pass did, not at the start
+    // of the file, or it would write lines that were never checked.
+    TempFile file(std::string("\\(e\n") + kSample);
+    Invocation run;
+    run.stdin_path = file.path;
+    run.stdin_offset = 4;
+    expect_outcome(run_roffscript(run), kSampleScript, "", 0);
+}
+
+TEST(Pipes, TemporaryCopyCannotBeWritten)
+{
+    Invocation run;
+    run.input = kSample;
+    run.max_file_size = 0;
+    run.ignore_sigxfsz = true;
+    expect_outcome(run_roffscript(run), "", "Couldn't write temporary file: File too large\n", 1);
+}
+
+// Every line length the buffer allows, in one document larger than any of
+// the program's buffers, so that lines straddle every boundary of its reads.
+TEST(Pipes, EveryLineLengthThroughFileAndPipe)
+{
+    std::string input, script;
+    for (int length = 0; length <= 3998; ++length) {
+        std::string line(static_cast<std::size_t>(length), static_cast<char>('a' + length % 26));
+        input += line + "\n";
+        if (length > 0)
+            script += "text " + line + "\n";
+        script += "newline\n";
+    }
+    TempFile file(input);
+    Invocation named;
+    named.args = {file.path};
+    expect_outcome(run_roffscript(named), script, "", 0);
+    Invocation piped;
+    piped.input = input;
+    expect_outcome(run_roffscript(piped), script, "", 0);
+}
+
+}  // namespace

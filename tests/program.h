@@ -1,0 +1,45 @@
+// Runs the real roffscript binary as a user's shell would, with its standard
+// streams wired as each test asks, and collects what it wrote.
+
+#ifndef ROFFSCRIPT_TESTS_PROGRAM_H
+#define ROFFSCRIPT_TESTS_PROGRAM_H
+
+#include <string>
+#include <vector>
+
+struct Invocation {
+    std::vector<std::string> args;   // after the program's name
+    // Standard input: `input` through a pipe, unless `stdin_path` names a
+    // file to open instead, starting `stdin_offset` bytes in.
+    std::string input;
+    std::string stdin_path;
+    long stdin_offset = 0;
+    // Standard output: a pipe read by the test, unless `stdout_path` names a
+    // file to write to; `close_stdout` leaves it closed, and
+    // `stdout_reader_gone` closes the pipe's reading end before the start.
+    std::string stdout_path;
+    bool close_stdout = false;
+    bool stdout_reader_gone = false;
+    bool ignore_sigpipe = false;
+    bool ignore_sigxfsz = false;
+    long max_file_size = -1;
+};
+
+struct Outcome {
+    std::string out;
+    std::string err;
+    int status = -1;   // the exit status, or 128 plus the signal
+};
+
+Outcome run_roffscript(const Invocation &run);
+
+// A file that the test owns and removes.
+struct TempFile {
+    explicit TempFile(const std::string &contents);
+    ~TempFile();
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
+    std::string path;
+};
+
+#endif
