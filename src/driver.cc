@@ -22,9 +22,12 @@ int error_status = 0;
 
 namespace {
 
-constexpr std::size_t kInputBufferSize = 64 * 1024;
-char input_stream_buffer[kInputBufferSize];
-char spool_stream_buffer[kInputBufferSize];
+// Every stream moves whole blocks, through buffers of our own rather than
+// the heap's.
+constexpr std::size_t kStreamBufferSize = 64 * 1024;
+char input_stream_buffer[kStreamBufferSize];
+char spool_stream_buffer[kStreamBufferSize];
+char output_stream_buffer[kStreamBufferSize];
 
 const char *input_name = "-";
 
@@ -136,6 +139,7 @@ int translate_document(std::FILE *input, const char *name)
     char line_buffer[kLineBufferSize];
     input_name = name;
     std::setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
+    std::setvbuf(stdout, output_stream_buffer, _IOFBF, sizeof output_stream_buffer);
 
     // Where the checking pass starts is where the output pass must start
     // again, which need not be the start of the file.  Input that has no

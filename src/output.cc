@@ -16,9 +16,6 @@
 
 namespace {
 
-constexpr std::size_t kOutputBufferSize = 64 * 1024;
-char output_buffer[kOutputBufferSize];
-bool output_buffer_installed = false;
 int saved_output_errno = 0;
 
 // Which bytes write_word must look at rather than copy: those that take a
@@ -41,11 +38,6 @@ void write_bytes(const char *bytes, std::size_t count)
 {
     if (output_pass == 0 || saved_output_errno != 0)
         return;
-    if (!output_buffer_installed) {
-        // Whole blocks go out at once; the buffer is ours, not the heap's.
-        setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-        output_buffer_installed = true;
-    }
     if (std::fwrite(bytes, 1, count, stdout) != count)
         saved_output_errno = errno != 0 ? errno : EIO;
 }
