@@ -126,40 +126,11 @@ bool run_pass(std::FILE *input, std::FILE *spool, char *buffer)
     }
 }
 
-}  // namespace
-
-void report_line_error(const char *what)
-{
-    std::fprintf(stderr, "%s on line %d.\n", what, line_number);
-    error_status = 1;
-}
-
-int translate_document(std::FILE *input, const char *name)
+// Runs the checking pass and, when it found nothing wrong, the output pass,
+// from the same start.  Returns the exit status.
+int run_passes(std::FILE *input, std::FILE *spool, const std::fpos_t &input_start)
 {
     char line_buffer[kLineBufferSize];
-    input_name = name;
-    std::setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
-    std::setvbuf(stdout, output_stream_buffer, _IOFBF, sizeof output_stream_buffer);
-
-    // Where the checking pass starts is where the output pass must start
-    // again, which need not be the start of the file.  Input that has no
-    // position is read once and replayed from a copy.
-    std::fpos_t input_start;
-    std::FILE *spool = nullptr;
-    errno = 0;
-    if (std::fgetpos(input, &input_start) != 0) {
-        if (errno != ESPIPE) {
-            report_read_error();
-            return 1;
-        }
-        spool = std::tmpfile();
-        if (spool == nullptr) {
-            report_system_error("Couldn't create temporary file");
-            return 1;
-        }
-        std::setvbuf(spool, spool_stream_buffer, _IOFBF, sizeof spool_stream_buffer);
-    }
-
     for (output_pass = 0; output_pass < kPassCount; ++output_pass) {
         line_number = 0;
         error_status = 0;
@@ -181,11 +152,51 @@ int translate_document(std::FILE *input, const char *name)
             return 1;
         }
     }
+    return error_status;
+}
 
+}  // namespace
+
+void report_line_error(const char *what)
+{
+    std::fprintf(stderr, "%s on line %d.\n", what, line_number);
+    error_status = 1;
+}
+
+int translate_document(std::FILE *input, const char *name)
+{
+    input_name = name;
+    std::setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
+    std::setvbuf(stdout, output_stream_buffer, _IOFBF, sizeof output_stream_buffer);
+
+    // Where the checking pass starts is where the output pass must start
+    // again, which need not be the start of the file.  Input that has no
+    // position is read once and replayed from a copy.
+    std::fpos_t input_start{};
+    std::FILE *spool = nullptr;
+    errno = 0;
+    if (std::fgetpos(input, &input_start) != 0) {
+        if (errno != ESPIPE) {
+            report_read_error();
+            return 1;
+        }
+        spool = std::tmpfile();
+        if (spool == nullptr) {
+            report_system_error("Couldn't create temporary file");
+            return 1;
+        }
+        std::setvbuf(spool, spool_stream_buffer, _IOFBF, sizeof spool_stream_buffer);
+    }
+
+    int status = run_passes(input, spool, input_start);
+    if (spool != nullptr)
+        std::fclose(spool);
+    if (status != 0)
+        return status;
     int write_errno = finish_output();
     if (write_errno != 0) {
         std::fprintf(stderr, "Couldn't write output: %s\n", std::strerror(write_errno));
         return 1;
     }
-    return error_status;
+    return 0;
 }

@@ -1,0 +1,83 @@
+#!/bin/sh
+# Runs roffscript over every manual page installed on this machine, as a
+# file and through a pipe, and checks what must hold for any page:
+#   - the exit status is 0 or 1, and the same both ways;
+#   - standard output is empty exactly when the status is 1, and the same
+#     script comes out of the file and of the pipe;
+#   - a page that fails says why: the line limit, or an error with its line;
+#     a page that converts says nothing.
+# Prints the counts.  Usage: manpages.sh ROFFSCRIPT [MANDIR]
+set -u
+
+if [ "${1:-}" = --check ]; then
+    # One batch of pages: prints one word per page (converted, too-long,
+    # errors), or "FAIL page: reason" and a failing status.
+    shift
+    roffscript=$1
+    shift
+    work=$(mktemp -d) || exit 2
+    trap 'rm -rf "$work"' EXIT
+    failed=0
+    for page in "$@"; do
+        case $page in
+            *.gz) gzip -dc -- "$page" ;;
+            *.xz) xz -dc -- "$page" ;;
+            *.bz2) bzip2 -dc -- "$page" ;;
+            *.zst) zstd -dcq -- "$page" ;;
+            *) cat -- "$page" ;;
+        esac >"$work/page" 2>/dev/null || { echo unreadable; continue; }
+        "$roffscript" "$work/page" >"$work/out.file" 2>"$work/err.file"
+        file_status=$?
+        cat "$work/page" | "$roffscript" >"$work/out.pipe" 2>"$work/err.pipe"
+        pipe_status=$?
+        why=
+        if [ $file_status -gt 1 ]; then
+            why="status $file_status"
+        elif [ $file_status -ne $pipe_status ]; then
+            why="status $file_status from the file, $pipe_status from the pipe"
+        elif ! cmp -s "$work/out.file" "$work/out.pipe" || ! cmp -s "$work/err.file" "$work/err.pipe"; then
+            why="the file and the pipe give different output"
+        elif [ $file_status -eq 1 ] && [ -s "$work/out.file" ]; then
+            why="status 1 with a script"
+        elif [ $file_status -eq 0 ] && [ -s "$work/err.file" ]; then
+            why="status 0 with messages"
+        elif [ $file_status -eq 0 ]; then
+            echo converted
+        elif grep -q '^Too long line\. Max is 3999 chars\.$' "$work/err.file"; then
+            echo too-long
+        elif grep -q ' on line [0-9][0-9]*\.$' "$work/err.file"; then
+            echo errors
+        else
+            why="status 1 without a reason: $(head -n 1 "$work/err.file")"
+        fi
+        if [ -n "$why" ]; then
+            echo "FAIL $page: $why"
+            failed=1
+        fi
+    done
+    exit $failed
+fi
+
+roffscript=${1:?usage: manpages.sh ROFFSCRIPT [MANDIR]}
+mandir=${2:-/usr/share/man}
+case $roffscript in /*) ;; *) roffscript=$(pwd)/$roffscript ;; esac
+list=$(mktemp) || exit 2
+results=$(mktemp) || exit 2
+trap 'rm -f "$list" "$results"' EXIT
+find "$mandir"/man* -type f 2>/dev/null | sort >"$list"
+pages=$(wc -l <"$list")
+if [ "$pages" -eq 0 ]; then
+    echo "manpages: no manual pages under $mandir; skipped"
+    exit 0
+fi
+tr '\n' '\0' <"$list" | xargs -0 -n 100 -P "$(nproc 2>/dev/null || echo 2)" sh "$0" --check "$roffscript" >"$results"
+status=$?
+converted=$(grep -c '^converted$' "$results")
+too_long=$(grep -c '^too-long$' "$results")
+errors=$(grep -c '^errors$' "$results")
+unreadable=$(grep -c '^unreadable$' "$results")
+grep '^FAIL ' "$results" | head -n 20
+failures=$(grep -c '^FAIL ' "$results")
+echo "manpages: $pages pages, $converted converted, $too_long rejected by the line limit," \
+     "$errors rejected for translation errors, $unreadable unreadable, $failures failed"
+[ "$status" -eq 0 ] && [ "$failures" -eq 0 ]
