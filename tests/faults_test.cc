@@ -117,6 +117,19 @@ TEST(Pipes, StandardInputPartlyReadAlreadyStartsWhereItStands)
     expect_outcome(run_roffscript(run), kSampleScript, "", 0);
 }
 
+TEST(Pipes, NowhereForTheTemporaryCopy)
+{
+    // The C library makes its temporary files in /tmp whatever TMPDIR says,
+    // so /tmp itself is made unwritable.
+    Invocation run;
+    run.input = kSample;
+    run.read_only_tmp = true;
+    Outcome got = run_roffscript(run);
+    if (got.status == kNoNamespace)
+        GTEST_SKIP() << "no mount namespace for a read-only /tmp here";
+    expect_outcome(got, "", "Couldn't create temporary file: Read-only file system\n", 1);
+}
+
 TEST(Pipes, TemporaryCopyCannotBeWritten)
 {
     Invocation run;

@@ -12,6 +12,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +49,10 @@ void set_limit(int resource, long value)
     for (int fd = 3; fd < 64; ++fd)
         close(fd);
     set_limit(RLIMIT_FSIZE, run.max_file_size);
+    if (run.read_only_tmp &&
+        (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+         mount("tmpfs", "/tmp", "tmpfs", MS_RDONLY, nullptr) != 0))
+        _exit(kNoNamespace);
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>("roffscript"));
     for (const std::string &arg : run.args)

@@ -23,7 +23,12 @@ struct Invocation {
     bool ignore_sigpipe = false;
     bool ignore_sigxfsz = false;
     long max_file_size = -1;
+    // Runs the program with /tmp read-only, in a mount namespace of its own;
+    // the outcome's status is kNoNamespace where that is not allowed here.
+    bool read_only_tmp = false;
 };
+
+constexpr int kNoNamespace = 77;
 
 struct Outcome {
     std::string out;

@@ -1,9 +1,46 @@
 #!/bin/sh
-# Builds roffscript and runs every test.  This is the README's test command
-# and exactly what CI runs.
+# Builds roffscript and runs every test: the plain build's suite (with the
+# memory checker where valgrind is installed), the whole suite again under
+# AddressSanitizer and UndefinedBehaviorSanitizer together with the check of
+# every installed manual page, and a bounded fuzzing run.  This is the
+# README's test command and exactly what CI runs.
 set -eu
 cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+fuzz_seconds=${FUZZ_SECONDS:-60}
 
-cmake -S . -B build
-cmake --build build --parallel
-ctest --test-dir build --output-on-failure --parallel 2
+# A fresh machine has all of this; install what a slimmer one lacks.
+missing=
+command -v cmake >/dev/null || missing="$missing cmake"
+command -v g++ >/dev/null || missing="$missing g++"
+command -v clang++ >/dev/null || missing="$missing clang"
+[ -e /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/src/googletest ] || missing="$missing libgtest-dev"
+if [ -n "$missing" ] && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+    apt-get update -q && apt-get install -y -q $missing
+fi
+
+echo "== plain build"
+cmake --preset default
+cmake --build build --parallel "$jobs"
+ctest --test-dir build --output-on-failure --parallel "$jobs"
+
+echo "== sanitizer build"
+cmake --preset sanitize
+cmake --build build-sanitize --parallel "$jobs"
+ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs"
+
+echo "== fuzzing for ${fuzz_seconds}s"
+cmake --preset fuzz -DBUILD_TESTING=ON
+cmake --build build-fuzz --parallel "$jobs" --target translate_fuzzer case_inputs
+rm -rf build-fuzz/seeds build-fuzz/corpus
+mkdir -p build-fuzz/seeds build-fuzz/corpus
+build-fuzz/tests/case_inputs tests/cases build-fuzz/seeds
+cp tests/data/* examples/*.1 build-fuzz/seeds/
+build-fuzz/translate_fuzzer -max_total_time="$fuzz_seconds" -max_len=12000 -print_final_stats=1 \
+    -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds 2>build-fuzz/fuzz.log || {
+    tail -n 60 build-fuzz/fuzz.log
+    echo "fuzzing found a fault; the input is in build-fuzz/"
+    exit 1
+}
+grep -E '^stat::(number_of_executed_units|peak_rss_mb)' build-fuzz/fuzz.log
+echo "fuzz: $(ls build-fuzz/corpus | wc -l) inputs in the corpus, from $(ls build-fuzz/seeds | wc -l) seeds"
