@@ -27,7 +27,8 @@ ctest --test-dir build --output-on-failure --parallel "$jobs"
 echo "== sanitizer build"
 cmake --preset sanitize
 cmake --build build-sanitize --parallel "$jobs"
-ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs"
+ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs" --exclude-regex '^manpages$'
+tests/manpages.sh build-sanitize/roffscript
 
 echo "== fuzzing for ${fuzz_seconds}s"
 cmake --preset fuzz -DBUILD_TESTING=ON
