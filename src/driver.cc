@@ -191,9 +191,9 @@ int translate_document(std::FILE *input, const char *name)
     int status = run_passes(input, spool, input_start);
     if (spool != nullptr)
         std::fclose(spool);
+    int write_errno = finish_output();
     if (status != 0)
         return status;
-    int write_errno = finish_output();
     if (write_errno != 0) {
         std::fprintf(stderr, "Couldn't write output: %s\n", std::strerror(write_errno));
         return 1;

@@ -1,8 +1,9 @@
 // The output gate and the word encoder.
 //
-// Every byte of the script leaves through write_bytes, which writes nothing
-// during the checking pass: the translators run exactly the same way in both
-// passes and only the gate knows the difference.  write_word quotes one
+// Every byte of the script leaves through the gate declared in the header,
+// which writes nothing during the checking pass: the translators run the
+// same way in both passes and only the gate knows the difference.  This file
+// holds the gate's block and its way out to standard output.  write_word quotes one
 // argument with backslashes so that a reader of the script sees one word
 // whatever bytes the input held: the bytes that the script's syntax gives a
 // meaning (blank, tab, double quote, dollar, semicolon, opening bracket and
@@ -13,33 +14,71 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
 int saved_output_errno = 0;
 
-// Which bytes write_word must look at rather than copy: those that take a
-// backslash in front, and the backslash itself.
-struct ByteClasses {
-    bool special[256] = {};
-    constexpr ByteClasses()
+void put(const char *bytes, std::size_t count)
+{
+    if (saved_output_errno == 0 && std::fwrite(bytes, 1, count, stdout) != count)
+        saved_output_errno = errno != 0 ? errno : EIO;
+}
+
+// For each byte value, 1 where write_word puts a backslash in front of it.
+// The backslash itself is handled apart.
+struct QuotedBytes {
+    unsigned char quoted[256] = {};
+    constexpr QuotedBytes()
     {
-        for (const char *byte = "\t \"$;[{\\"; *byte != '\0'; ++byte)
-            special[static_cast<unsigned char>(*byte)] = true;
+        for (const char *byte = "\t \"$;[{"; *byte != '\0'; ++byte)
+            quoted[static_cast<unsigned char>(*byte)] = 1;
     }
 };
-constexpr ByteClasses kWordBytes;
+constexpr QuotedBytes kWordBytes;
 
 bool read_decimal(const char *digits, long long *value);
 
+// "\u" and up to eight hexadecimal digits.
+constexpr std::size_t kNumberedCharacterSize = 10;
+constexpr std::size_t kWorstBytesPerByte = 4;
+static_assert(kWorstBytesPerByte * kLineBufferSize + kNumberedCharacterSize <= kOutputBlockSize,
+              "a whole word must fit in the output block");
+
+// Puts "\u" and the number that starts at `digits`, in lower-case
+// hexadecimal with at least four digits, at `out`; returns the end.
+char *put_numbered_character(const char *digits, char *out)
+{
+    // A number that cannot be read, or does not fit, stands for the
+    // replacement character rather than for whatever bits overflow left.
+    long long value;
+    std::uint32_t code = read_decimal(digits, &value) ? static_cast<std::uint32_t>(value) : 0xfffdU;
+    *out++ = '\\';
+    *out++ = 'u';
+    int digit_count = 4;
+    while (digit_count < 8 && (code >> (4 * digit_count)) != 0)
+        ++digit_count;
+    for (int shift = 4 * (digit_count - 1); shift >= 0; shift -= 4)
+        *out++ = "0123456789abcdef"[(code >> shift) & 0xf];
+    return out;
+}
+
 }  // namespace
 
-void write_bytes(const char *bytes, std::size_t count)
+char output_block[kOutputBlockSize];
+std::size_t output_block_length = 0;
+
+void flush_output_block()
 {
-    if (output_pass == 0 || saved_output_errno != 0)
-        return;
-    if (std::fwrite(bytes, 1, count, stdout) != count)
-        saved_output_errno = errno != 0 ? errno : EIO;
+    put(output_block, output_block_length);
+    output_block_length = 0;
+}
+
+void write_bytes_unbuffered(const char *bytes, std::size_t count)
+{
+    flush_output_block();
+    put(bytes, count);
 }
 
 int output_failure()
@@ -49,6 +88,7 @@ int output_failure()
 
 int finish_output()
 {
+    flush_output_block();
     if (saved_output_errno == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
         saved_output_errno = errno != 0 ? errno : EIO;
     return saved_output_errno;
@@ -56,56 +96,45 @@ int finish_output()
 
 void write_numbered_character(const char *digits)
 {
-    // A number that cannot be read, or does not fit, stands for the
-    // replacement character rather than for whatever bits overflow left.
-    long long value;
-    std::uint32_t code = read_decimal(digits, &value)
-        ? static_cast<std::uint32_t>(value) : 0xfffdU;
-
-    char text[2 + 8];
-    int length = 0;
-    text[length++] = '\\';
-    text[length++] = 'u';
-    int digit_count = 4;
-    while (digit_count < 8 && (code >> (4 * digit_count)) != 0)
-        ++digit_count;
-    for (int shift = 4 * (digit_count - 1); shift >= 0; shift -= 4)
-        text[length++] = "0123456789abcdef"[(code >> shift) & 0xf];
-    write_bytes(text, static_cast<std::size_t>(length));
+    if (char *out = output_space(kNumberedCharacterSize))
+        output_advance(put_numbered_character(digits, out));
 }
 
 void write_word(const char *start, int length)
 {
-    if (length == 0) {
+    if (length <= 0) {
         write_literal("{}");
         return;
     }
+    // A quoted byte writes two bytes and a numbered character ten for its
+    // three (or fewer, where it reaches past the word), so this much room
+    // holds the whole word.  Nothing inside a word can be wrong, so the
+    // checking pass, which gets no room, has nothing to look at here.
+    char *out = output_space(kWorstBytesPerByte * static_cast<std::size_t>(length) + kNumberedCharacterSize);
+    if (out == nullptr)
+        return;
     const char *p = start;
     int remaining = length;
     while (remaining > 0) {
-        // Copy the longest stretch that needs no quoting in one write.
-        int plain = 0;
-        while (plain < remaining && !kWordBytes.special[static_cast<unsigned char>(p[plain])])
-            ++plain;
-        if (plain > 0) {
-            write_bytes(p, static_cast<std::size_t>(plain));
-            p += plain;
-            remaining -= plain;
-            if (remaining == 0)
-                break;
-        }
-        if (*p != '\\') {
-            const char quoted[2] = {'\\', *p};
-            write_bytes(quoted, sizeof quoted);
+        unsigned char byte = static_cast<unsigned char>(*p);
+        if (byte != '\\') {
+            // Blanks come every few bytes in text, too often and too
+            // irregularly for a branch to guess: the backslash is always
+            // put down, and a byte that needs none writes over it.
+            std::size_t quoted = kWordBytes.quoted[byte];
+            out[0] = '\\';
+            out[quoted] = static_cast<char>(byte);
+            out += quoted + 1;
             ++p;
             --remaining;
             continue;
         }
+        *out++ = '\\';
         // The line is NUL-terminated, so the byte after a backslash can
         // always be read, and the one after that once the first proved not
         // to be the end of the line.
         if (p[1] == 'N' && p[2] == '\'') {
-            write_numbered_character(p + 3);
+            out = put_numbered_character(p + 3, out - 1);
             p += 3;
             remaining -= 3;
             // The escape runs to its closing apostrophe, or to the end of
@@ -118,15 +147,16 @@ void write_word(const char *start, int length)
             ++p;
             --remaining;
         } else if (p[1] == '0') {
-            write_literal("\\ ");
+            *out++ = ' ';
             p += 2;
             remaining -= 2;
         } else {
-            write_literal("\\\\");
+            *out++ = '\\';
             ++p;
             --remaining;
         }
     }
+    output_advance(out);
 }
 
 namespace {

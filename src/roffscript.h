@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 // Limits of the input.  A line, up to its first NUL byte, must be shorter
 // than kMaxLineLength; the line buffer holds the longest such line, its line
@@ -33,19 +34,57 @@ void translate_text_line(const char *line);
 void translate_macro_line(const char *line);
 void write_word(const char *start, int length);
 
-// The output gate.  Bytes reach standard output only during the output pass.
-// The first failed write is remembered by its errno and later writes are
-// skipped; finish_output flushes and returns 0 or that errno.
-void write_bytes(const char *bytes, std::size_t count);
+// The output gate.  Bytes reach standard output only during the output
+// pass.  They are gathered in one block, handed to the C library a block at
+// a time: commands are a few bytes each, and a library call per command
+// would cost more than translating it.  The first failed write is
+// remembered by its errno and later output is dropped; finish_output
+// flushes and returns 0 or that errno.
+constexpr std::size_t kOutputBlockSize = 64 * 1024;
+extern char output_block[kOutputBlockSize];
+extern std::size_t output_block_length;
+void flush_output_block();
+void write_bytes_unbuffered(const char *bytes, std::size_t count);
+int output_failure();
+int finish_output();
+
+// Room for `count` more bytes (at most kOutputBlockSize), or nullptr during
+// the checking pass.  The caller fills what it needs and passes the end to
+// output_advance.
+inline char *output_space(std::size_t count)
+{
+    if (output_pass == 0)
+        return nullptr;
+    if (count > kOutputBlockSize - output_block_length)
+        flush_output_block();
+    return output_block + output_block_length;
+}
+
+inline void output_advance(const char *end)
+{
+    output_block_length = static_cast<std::size_t>(end - output_block);
+}
+
+inline void write_bytes(const char *bytes, std::size_t count)
+{
+    if (output_pass == 0)
+        return;
+    if (count > kOutputBlockSize - output_block_length) {
+        write_bytes_unbuffered(bytes, count);
+        return;
+    }
+    std::memcpy(output_block + output_block_length, bytes, count);
+    output_block_length += count;
+}
+
 template <std::size_t N>
 inline void write_literal(const char (&literal)[N])
 {
     write_bytes(literal, N - 1);
 }
+
 // Writes "\u" and the number that starts at `digits` in hexadecimal.
 void write_numbered_character(const char *digits);
-int output_failure();
-int finish_output();
 
 // Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
 inline bool is_space_byte(unsigned char byte)
