@@ -51,7 +51,8 @@ void set_limit(int resource, long value)
     set_limit(RLIMIT_FSIZE, run.max_file_size);
     if (run.read_only_tmp &&
         (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-         mount("tmpfs", "/tmp", "tmpfs", MS_RDONLY, nullptr) != 0))
+         mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+         mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0))
         _exit(kNoNamespace);
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>("roffscript"));

@@ -23,7 +23,9 @@ struct Invocation {
     bool ignore_sigpipe = false;
     bool ignore_sigxfsz = false;
     long max_file_size = -1;
-    // Runs the program with /tmp read-only, in a mount namespace of its own;
+    // Runs the program with /tmp read-only (its files, the program among
+    // them where the build lives there, still readable), in a mount
+    // namespace of its own;
     // the outcome's status is kNoNamespace where that is not allowed here.
     bool read_only_tmp = false;
 };
