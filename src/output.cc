@@ -81,6 +81,11 @@ void write_bytes_unbuffered(const char *bytes, std::size_t count)
     put(bytes, count);
 }
 
+bool takes_backslash(unsigned char byte)
+{
+    return kWordBytes.quoted[byte] != 0;
+}
+
 int output_failure()
 {
     return saved_output_errno;

@@ -33,6 +33,9 @@ extern int error_status;
 void translate_text_line(const char *line);
 void translate_macro_line(const char *line);
 void write_word(const char *start, int length);
+// Whether write_word puts a backslash in front of `byte` (the backslash
+// itself, which it doubles or reads as an escape, aside).
+bool takes_backslash(unsigned char byte);
 
 // The output gate.  Bytes reach standard output only during the output
 // pass.  They are gathered in one block, handed to the C library a block at

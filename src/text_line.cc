@@ -32,18 +32,10 @@ const char *find_backslash_or_end(const char *p)
 void write_font_command(unsigned char font)
 {
     write_literal("font ");
-    switch (font) {
-    case '\t': case ' ': case '"': case '$': case ';': case '[': case '{': case '\\': {
-        const char quoted[2] = {'\\', static_cast<char>(font)};
-        write_bytes(quoted, sizeof quoted);
-        break;
-    }
-    default: {
-        const char raw = static_cast<char>(font);
-        write_bytes(&raw, 1);
-    }
-    }
-    write_literal("\n");
+    if (font == '\\' || takes_backslash(font))
+        write_literal("\\");
+    const char rest[] = {static_cast<char>(font), '\n'};
+    write_bytes(rest, sizeof rest);
 }
 
 // The two bytes of a special character's name stand inside braces, where
