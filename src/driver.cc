@@ -4,12 +4,15 @@
 // only reports, then, if nothing was wrong, an output pass that writes the
 // script.  A run therefore writes either the whole script or none of it.
 //
-// Lines are read whole through one fixed buffer.  The buffer holds the
-// longest acceptable line with its line feed; a physical line that does not
-// fit is handled from what did fit, and the rest of it is discarded up to its
-// line feed, so a line always counts once however long it is.  Input that
-// cannot be read twice (a pipe, a terminal) is copied during the checking
-// pass to a temporary file, and the output pass reads that copy.
+// Input is read a block at a time straight into one fixed buffer, with the
+// stream's own buffering turned off, and every line is translated where it
+// lies in the block: the bytes are copied once, out of the kernel, and the C
+// library is called once per block rather than once per line.  A physical
+// line longer than the block is handled from what the block holds, and the
+// rest of it is discarded up to its line feed, so a line always counts once
+// however long it is.  Input that cannot be read twice (a pipe, a terminal)
+// is copied during the checking pass to a temporary file, and the output
+// pass reads that copy.
 
 #include "roffscript.h"
 
@@ -22,12 +25,13 @@ int error_status = 0;
 
 namespace {
 
-// Every stream moves whole blocks, through buffers of our own rather than
-// the heap's.
-constexpr std::size_t kStreamBufferSize = 64 * 1024;
-char input_stream_buffer[kStreamBufferSize];
-char spool_stream_buffer[kStreamBufferSize];
-char output_stream_buffer[kStreamBufferSize];
+// The block holds many lines, and always more than the longest line that
+// may be translated, so such a line is always whole in it.  One byte more
+// is kept for the NUL after a last line that has no line feed.
+constexpr std::size_t kReadBlockSize = 32 * 1024;
+static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
+              "the read block must hold the longest line with its line feed");
+char read_block[kReadBlockSize + 1];
 
 const char *input_name = "-";
 
@@ -37,15 +41,18 @@ bool is_comment(const char *line)
     return (line[0] == '.' || line[0] == '\'') && line[1] == '\\' && line[2] == '"';
 }
 
-// Counts, tests and translates one line.  The comment test comes first so
-// that a comment of any length is dropped rather than rejected.  Returns
-// false when the line is too long, which ends the run.
-bool take_line(const char *line, bool may_be_too_long)
+// Counts, tests and translates one line.  `extent` is the distance to the
+// line feed or the end of the block; a NUL byte may end the line sooner.
+// The comment test comes first so that a comment of any length is dropped
+// rather than rejected.  Returns false when the line is too long, which
+// ends the run.
+bool take_line(const char *line, std::size_t extent)
 {
     ++line_number;
     if (is_comment(line))
         return true;
-    if (may_be_too_long && std::strlen(line) >= static_cast<std::size_t>(kMaxLineLength)) {
+    constexpr std::size_t kLimit = kMaxLineLength;
+    if (extent >= kLimit && std::strlen(line) >= kLimit) {
         std::fprintf(stderr, "Too long line. Max is %d chars.\n", kMaxLineLength);
         return false;
     }
@@ -66,46 +73,16 @@ void report_read_error()
     std::fprintf(stderr, "Couldn't read \"%s\": %s\n", input_name, std::strerror(errno));
 }
 
-// Reads `input` to its end, line by line, through `buffer`, and hands every
-// line to take_line.  During the checking pass `spool`, when there is one,
-// receives a copy of every byte read.  Returns false when the run must end:
-// the reason has been reported.
-bool run_pass(std::FILE *input, std::FILE *spool, char *buffer)
+// Reads `input` to its end, a block at a time, and hands every line to
+// take_line.  During the checking pass `spool`, when there is one, receives
+// a copy of every block before its line feeds are overwritten.  Returns
+// false when the run must end: the reason has been reported.
+bool run_pass(std::FILE *input, std::FILE *spool)
 {
-    std::size_t held = 0;    // bytes in the buffer, from its start
-    std::size_t start = 0;   // where the next unhandled line begins
-    bool skipping = false;   // discarding the tail of a line that did not fit
+    std::size_t held = 0;    // bytes of an unfinished line at the block's start
+    bool skipping = false;   // discarding the rest of a line that filled the block
     for (;;) {
-        char *line_feed = static_cast<char *>(std::memchr(buffer + start, '\n', held - start));
-        if (line_feed != nullptr) {
-            *line_feed = '\0';
-            if (!skipping && !take_line(buffer + start, false))
-                return false;
-            skipping = false;
-            start = static_cast<std::size_t>(line_feed + 1 - buffer);
-            if (output_failure() != 0)
-                return true;
-            continue;
-        }
-        // Only a partial line is left: move it to the front to make room.
-        if (skipping) {
-            held = 0;
-        } else {
-            std::memmove(buffer, buffer + start, held - start);
-            held -= start;
-        }
-        start = 0;
-        if (held == static_cast<std::size_t>(kMaxLineLength)) {
-            // No line feed in a full buffer: the line is at least this long,
-            // unless a NUL byte ends it early.
-            buffer[held] = '\0';
-            if (!take_line(buffer, true))
-                return false;
-            skipping = true;
-            held = 0;
-            continue;
-        }
-        std::size_t got = std::fread(buffer + held, 1, kMaxLineLength - held, input);
+        std::size_t got = std::fread(read_block + held, 1, kReadBlockSize - held, input);
         if (got == 0) {
             if (std::ferror(input)) {
                 report_read_error();
@@ -113,16 +90,51 @@ bool run_pass(std::FILE *input, std::FILE *spool, char *buffer)
             }
             // A last line without a line feed is a line all the same.
             if (held > 0 && !skipping) {
-                buffer[held] = '\0';
-                take_line(buffer, false);
+                read_block[held] = '\0';
+                return take_line(read_block, held);
             }
             return true;
         }
-        if (spool != nullptr && std::fwrite(buffer + held, 1, got, spool) != got) {
+        if (spool != nullptr && std::fwrite(read_block + held, 1, got, spool) != got) {
             report_system_error("Couldn't write temporary file");
             return false;
         }
-        held += got;
+        char *line = read_block;
+        char *end = read_block + held + got;
+        if (skipping) {
+            char *line_feed = static_cast<char *>(std::memchr(line, '\n', got));
+            if (line_feed == nullptr) {
+                held = 0;
+                continue;
+            }
+            line = line_feed + 1;
+            skipping = false;
+        }
+        for (;;) {
+            char *line_feed = static_cast<char *>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+            if (line_feed == nullptr)
+                break;
+            *line_feed = '\0';
+            if (!take_line(line, static_cast<std::size_t>(line_feed - line)))
+                return false;
+            line = line_feed + 1;
+        }
+        held = static_cast<std::size_t>(end - line);
+        if (held == kReadBlockSize) {
+            // A whole block without a line feed: a line longer than any may
+            // be, unless it is a comment or a NUL byte ends it early.
+            read_block[held] = '\0';
+            if (!take_line(read_block, held))
+                return false;
+            skipping = true;
+            held = 0;
+        } else {
+            // Only the start of a line is left: move it to the front, where
+            // the next read completes it.
+            std::memmove(read_block, line, held);
+        }
+        if (output_failure() != 0)
+            return true;
     }
 }
 
@@ -130,11 +142,10 @@ bool run_pass(std::FILE *input, std::FILE *spool, char *buffer)
 // from the same start.  Returns the exit status.
 int run_passes(std::FILE *input, std::FILE *spool, const std::fpos_t &input_start)
 {
-    char line_buffer[kLineBufferSize];
     for (output_pass = 0; output_pass < kPassCount; ++output_pass) {
         line_number = 0;
         error_status = 0;
-        if (!run_pass(input, output_pass == 0 ? spool : nullptr, line_buffer))
+        if (!run_pass(input, output_pass == 0 ? spool : nullptr))
             return 1;
         if (error_status != 0)
             return error_status;
@@ -166,8 +177,10 @@ void report_line_error(const char *what)
 int translate_document(std::FILE *input, const char *name)
 {
     input_name = name;
-    std::setvbuf(input, input_stream_buffer, _IOFBF, sizeof input_stream_buffer);
-    std::setvbuf(stdout, output_stream_buffer, _IOFBF, sizeof output_stream_buffer);
+    // Every stream moves whole blocks of ours, so none needs a buffer of its
+    // own: each read and write goes straight to the system.
+    std::setvbuf(input, nullptr, _IONBF, 0);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
 
     // Where the checking pass starts is where the output pass must start
     // again, which need not be the start of the file.  Input that has no
@@ -185,7 +198,7 @@ int translate_document(std::FILE *input, const char *name)
             report_system_error("Couldn't create temporary file");
             return 1;
         }
-        std::setvbuf(spool, spool_stream_buffer, _IOFBF, sizeof spool_stream_buffer);
+        std::setvbuf(spool, nullptr, _IONBF, 0);
     }
 
     int status = run_passes(input, spool, input_start);

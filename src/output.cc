@@ -26,17 +26,34 @@ void put(const char *bytes, std::size_t count)
         saved_output_errno = errno != 0 ? errno : EIO;
 }
 
-// For each byte value, 1 where write_word puts a backslash in front of it.
-// The backslash itself is handled apart.
-struct QuotedBytes {
-    unsigned char quoted[256] = {};
-    constexpr QuotedBytes()
+// How the encoder treats each byte value.  A quoted byte gets a backslash
+// in front; the kinds are numbered so that a plain or quoted byte's kind is
+// also how many bytes come before it in the output.  A backslash starts an
+// escape inside a word and ends a text run, as the end of the line does.
+enum ByteKind : unsigned char { kPlain = 0, kQuoted = 1, kRunEnd = 2 };
+
+struct ByteKinds {
+    unsigned char kind[256] = {};
+    constexpr ByteKinds()
     {
         for (const char *byte = "\t \"$;[{"; *byte != '\0'; ++byte)
-            quoted[static_cast<unsigned char>(*byte)] = 1;
+            kind[static_cast<unsigned char>(*byte)] = kQuoted;
+        kind[static_cast<unsigned char>('\\')] = kRunEnd;
+        kind[0] = kRunEnd;
     }
 };
-constexpr QuotedBytes kWordBytes;
+constexpr ByteKinds kByteKinds;
+
+// Puts `byte`, plain or quoted, at `out` and returns the end.  The
+// backslash is always put down and a plain byte writes over it: blanks come
+// every few bytes in text, too often and too irregularly for a branch to
+// guess.
+inline char *put_word_byte(char *out, unsigned char byte, unsigned kind)
+{
+    out[0] = '\\';
+    out[kind] = static_cast<char>(byte);
+    return out + kind + 1;
+}
 
 bool read_decimal(const char *digits, long long *value);
 
@@ -83,7 +100,7 @@ void write_bytes_unbuffered(const char *bytes, std::size_t count)
 
 bool takes_backslash(unsigned char byte)
 {
-    return kWordBytes.quoted[byte] != 0;
+    return kByteKinds.kind[byte] == kQuoted;
 }
 
 int output_failure()
@@ -122,14 +139,9 @@ void write_word(const char *start, int length)
     int remaining = length;
     while (remaining > 0) {
         unsigned char byte = static_cast<unsigned char>(*p);
-        if (byte != '\\') {
-            // Blanks come every few bytes in text, too often and too
-            // irregularly for a branch to guess: the backslash is always
-            // put down, and a byte that needs none writes over it.
-            std::size_t quoted = kWordBytes.quoted[byte];
-            out[0] = '\\';
-            out[quoted] = static_cast<char>(byte);
-            out += quoted + 1;
+        unsigned kind = kByteKinds.kind[byte];
+        if (kind != kRunEnd) {
+            out = put_word_byte(out, byte, kind);
             ++p;
             --remaining;
             continue;
@@ -162,6 +174,32 @@ void write_word(const char *start, int length)
         }
     }
     output_advance(out);
+}
+
+const char *write_text_run(const char *run)
+{
+    // The run is part of a line, so it can never need more room than this.
+    constexpr std::size_t kTextRunRoom = sizeof "text " + 2 * static_cast<std::size_t>(kMaxLineLength);
+    char *out = output_space(kTextRunRoom);
+    if (out == nullptr) {
+        // The checking pass only needs to know where the run ends.
+#ifdef __GLIBC__
+        return strchrnul(run, '\\');
+#else
+        const char *backslash = std::strchr(run, '\\');
+        return backslash != nullptr ? backslash : run + std::strlen(run);
+#endif
+    }
+    std::memcpy(out, "text ", 5);
+    out += 5;
+    // The run's first byte is never a backslash or the line's end, so the
+    // run is never empty.
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
+    for (unsigned kind; (kind = kByteKinds.kind[*p]) != kRunEnd; ++p)
+        out = put_word_byte(out, *p, kind);
+    *out++ = '\n';
+    output_advance(out);
+    return reinterpret_cast<const char *>(p);
 }
 
 namespace {

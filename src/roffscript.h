@@ -33,6 +33,11 @@ extern int error_status;
 void translate_text_line(const char *line);
 void translate_macro_line(const char *line);
 void write_word(const char *start, int length);
+// Writes the text command for the run that starts at `run` and takes every
+// byte up to the next backslash or the end of the line, tabs after its first
+// byte included; returns where the run ended.  The run's first byte is
+// neither a backslash nor the end of the line.
+const char *write_text_run(const char *run);
 // Whether write_word puts a backslash in front of `byte` (the backslash
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);

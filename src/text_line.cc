@@ -14,19 +14,6 @@
 
 namespace {
 
-// Text runs make up most of a page, and the search for their end is most of
-// the work of the checking pass; the C library's string search reads a
-// vector at a time where it has one.
-const char *find_backslash_or_end(const char *p)
-{
-#ifdef __GLIBC__
-    return strchrnul(p, '\\');
-#else
-    const char *backslash = std::strchr(p, '\\');
-    return backslash != nullptr ? backslash : p + std::strlen(p);
-#endif
-}
-
 // The font byte is an argument of its own, so it is quoted as write_word
 // quotes a byte, the backslash included.
 void write_font_command(unsigned char font)
@@ -117,13 +104,7 @@ void translate_text_line(const char *line)
         } else if (*p == '\\') {
             p = translate_escape(p);
         } else {
-            // A run takes every byte up to the next backslash, later tabs
-            // included.
-            const char *end = find_backslash_or_end(p + 1);
-            write_literal("text ");
-            write_word(p, static_cast<int>(end - p));
-            write_literal("\n");
-            p = end;
+            p = write_text_run(p);
         }
     }
     write_literal("newline\n");
