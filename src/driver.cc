@@ -17,7 +17,12 @@
 #include "roffscript.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 int output_pass = 0;
 int line_number = 0;
@@ -25,13 +30,53 @@ int error_status = 0;
 
 namespace {
 
+// Lines are found 64 bytes at a time, one bit per byte, so that a line
+// costs a few instructions rather than a call and a search of its own.
+constexpr std::size_t kChunkSize = 64;
+
 // The block holds many lines, and always more than the longest line that
-// may be translated, so such a line is always whole in it.  One byte more
-// is kept for the NUL after a last line that has no line feed.
+// may be translated, so such a line is always whole in it.  It is followed
+// by room for a NUL after a last line that has no line feed, and for the
+// last chunk to be read in full, its bytes past the end ignored.
 constexpr std::size_t kReadBlockSize = 32 * 1024;
 static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
               "the read block must hold the longest line with its line feed");
-char read_block[kReadBlockSize + 1];
+char read_block[kReadBlockSize + kChunkSize];
+
+// Where a chunk has line feeds, and bytes that can make the checking pass
+// report its line: the parenthesis of a "\(" escape and the double quote of
+// a macro word.  A line with neither, and short enough, cannot fail.
+struct Chunk {
+    std::uint64_t line_feeds;
+    std::uint64_t suspects;
+};
+
+Chunk classify_chunk(const char *chunk)
+{
+    Chunk masks = {0, 0};
+#ifdef __SSE2__
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i parenthesis = _mm_set1_epi8('(');
+    const __m128i quote = _mm_set1_epi8('"');
+    for (std::size_t i = 0; i < kChunkSize; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chunk + i));
+        auto bits = [&](__m128i matches) {
+            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches))) << i;
+        };
+        masks.line_feeds |= bits(_mm_cmpeq_epi8(bytes, line_feed));
+        masks.suspects |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, parenthesis), _mm_cmpeq_epi8(bytes, quote)));
+    }
+#else
+    for (std::size_t i = 0; i < kChunkSize; ++i) {
+        std::uint64_t bit = std::uint64_t{1} << i;
+        if (chunk[i] == '\n')
+            masks.line_feeds |= bit;
+        else if (chunk[i] == '(' || chunk[i] == '"')
+            masks.suspects |= bit;
+    }
+#endif
+    return masks;
+}
 
 const char *input_name = "-";
 
@@ -60,6 +105,53 @@ bool take_line(const char *line, std::size_t extent)
         translate_macro_line(line);
     else
         translate_text_line(line);
+    return true;
+}
+
+// Takes every whole line from `*line` up to `end`, and leaves `*line` at the
+// start of the unfinished line after them.  The checking pass only counts a
+// line that cannot fail.  Returns false when the run must end.
+bool take_lines(char **line, char *end)
+{
+    char *start = *line;
+    bool suspect = false;   // the line at `start` has a suspect byte already
+    for (char *chunk = start; chunk < end; chunk += kChunkSize) {
+        Chunk masks = classify_chunk(chunk);
+        std::size_t valid = static_cast<std::size_t>(end - chunk);
+        if (valid < kChunkSize) {
+            std::uint64_t inside = (std::uint64_t{1} << valid) - 1;
+            masks.line_feeds &= inside;
+            masks.suspects &= inside;
+        }
+        if (output_pass == 0 && !suspect && masks.suspects == 0 && masks.line_feeds != 0 &&
+            chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
+            // Every line that ends in this chunk is clean: count them all.
+            line_number += __builtin_popcountll(masks.line_feeds);
+            start = chunk + (63 - __builtin_clzll(masks.line_feeds)) + 1;
+            continue;
+        }
+        while (masks.line_feeds != 0) {
+            std::uint64_t before = (masks.line_feeds & (0 - masks.line_feeds)) - 1;
+            char *line_feed = chunk + __builtin_ctzll(masks.line_feeds);
+            masks.line_feeds &= masks.line_feeds - 1;
+            // Suspect bytes before this line feed belong to this line: those
+            // of the lines before it were cleared as they were taken.
+            suspect = suspect || (masks.suspects & before) != 0;
+            masks.suspects &= ~before;
+            std::size_t extent = static_cast<std::size_t>(line_feed - start);
+            if (output_pass != 0 || suspect || extent >= static_cast<std::size_t>(kMaxLineLength)) {
+                *line_feed = '\0';
+                if (!take_line(start, extent))
+                    return false;
+            } else {
+                ++line_number;
+            }
+            start = line_feed + 1;
+            suspect = false;
+        }
+        suspect = suspect || masks.suspects != 0;
+    }
+    *line = start;
     return true;
 }
 
@@ -110,15 +202,8 @@ bool run_pass(std::FILE *input, std::FILE *spool)
             line = line_feed + 1;
             skipping = false;
         }
-        for (;;) {
-            char *line_feed = static_cast<char *>(std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
-            if (line_feed == nullptr)
-                break;
-            *line_feed = '\0';
-            if (!take_line(line, static_cast<std::size_t>(line_feed - line)))
-                return false;
-            line = line_feed + 1;
-        }
+        if (!take_lines(&line, end))
+            return false;
         held = static_cast<std::size_t>(end - line);
         if (held == kReadBlockSize) {
             // A whole block without a line feed: a line longer than any may

@@ -26,33 +26,36 @@ void put(const char *bytes, std::size_t count)
         saved_output_errno = errno != 0 ? errno : EIO;
 }
 
-// How the encoder treats each byte value.  A quoted byte gets a backslash
-// in front; the kinds are numbered so that a plain or quoted byte's kind is
-// also how many bytes come before it in the output.  A backslash starts an
-// escape inside a word and ends a text run, as the end of the line does.
-enum ByteKind : unsigned char { kPlain = 0, kQuoted = 1, kRunEnd = 2 };
+// How each byte value is written inside a word: the bytes to put down and
+// how many of them to keep.  A quoted byte gets a backslash in front; every
+// other byte is itself.  The backslash, which starts an escape inside a word,
+// and the NUL at the end of the line keep none: both end a text run.
+struct alignas(4) ByteEncoding {
+    char bytes[2];
+    unsigned char length;
+};
 
-struct ByteKinds {
-    unsigned char kind[256] = {};
-    constexpr ByteKinds()
+struct ByteEncodings {
+    ByteEncoding of[256] = {};
+    constexpr ByteEncodings()
     {
+        for (int byte = 1; byte < 256; ++byte)
+            of[byte] = {{static_cast<char>(byte), '\0'}, 1};
         for (const char *byte = "\t \"$;[{"; *byte != '\0'; ++byte)
-            kind[static_cast<unsigned char>(*byte)] = kQuoted;
-        kind[static_cast<unsigned char>('\\')] = kRunEnd;
-        kind[0] = kRunEnd;
+            of[static_cast<unsigned char>(*byte)] = {{'\\', *byte}, 2};
+        of[static_cast<unsigned char>('\\')].length = 0;
     }
 };
-constexpr ByteKinds kByteKinds;
+constexpr ByteEncodings kWordBytes;
 
-// Puts `byte`, plain or quoted, at `out` and returns the end.  The
-// backslash is always put down and a plain byte writes over it: blanks come
-// every few bytes in text, too often and too irregularly for a branch to
-// guess.
-inline char *put_word_byte(char *out, unsigned char byte, unsigned kind)
+// Puts a plain or quoted byte at `out` and returns the end.  Two bytes are
+// always put down, and the next byte writes over the second where only one
+// is kept: blanks come every few bytes in text, too often and too
+// irregularly for a branch to guess, and one store costs less than two.
+inline char *put_word_byte(char *out, const ByteEncoding &encoding)
 {
-    out[0] = '\\';
-    out[kind] = static_cast<char>(byte);
-    return out + kind + 1;
+    std::memcpy(out, encoding.bytes, sizeof encoding.bytes);
+    return out + encoding.length;
 }
 
 bool read_decimal(const char *digits, long long *value);
@@ -100,7 +103,7 @@ void write_bytes_unbuffered(const char *bytes, std::size_t count)
 
 bool takes_backslash(unsigned char byte)
 {
-    return kByteKinds.kind[byte] == kQuoted;
+    return kWordBytes.of[byte].length == 2;
 }
 
 int output_failure()
@@ -138,10 +141,9 @@ void write_word(const char *start, int length)
     const char *p = start;
     int remaining = length;
     while (remaining > 0) {
-        unsigned char byte = static_cast<unsigned char>(*p);
-        unsigned kind = kByteKinds.kind[byte];
-        if (kind != kRunEnd) {
-            out = put_word_byte(out, byte, kind);
+        const ByteEncoding &encoding = kWordBytes.of[static_cast<unsigned char>(*p)];
+        if (encoding.length != 0) {
+            out = put_word_byte(out, encoding);
             ++p;
             --remaining;
             continue;
@@ -195,8 +197,8 @@ const char *write_text_run(const char *run)
     // The run's first byte is never a backslash or the line's end, so the
     // run is never empty.
     const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
-    for (unsigned kind; (kind = kByteKinds.kind[*p]) != kRunEnd; ++p)
-        out = put_word_byte(out, *p, kind);
+    for (; kWordBytes.of[*p].length != 0; ++p)
+        out = put_word_byte(out, kWordBytes.of[*p]);
     *out++ = '\n';
     output_advance(out);
     return reinterpret_cast<const char *>(p);

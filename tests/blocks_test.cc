@@ -1,0 +1,137 @@
+// Documents larger than the program's read block, built so that every kind
+// of line lands on every offset of the program's reads and of the 64-byte
+// stretches in which it looks for line feeds.  The checking pass only
+// translates lines that could be reported bad, so these tests put bad lines,
+// lines that merely look suspect, long lines and NUL bytes among many clean
+// lines, and check every message's line number as well as the script.
+
+#include "program.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// One document and what the program must make of it.
+struct Document {
+    std::string input, script, messages;
+    int lines = 0;
+
+    void clean(const std::string &line, const std::string &commands)
+    {
+        input += line + "\n";
+        script += commands;
+        ++lines;
+    }
+    void bad(const std::string &line, const char *what)
+    {
+        input += line + "\n";
+        messages += std::string(what) + " on line " + std::to_string(++lines) + ".\n";
+    }
+};
+
+void expect_file_and_pipe(const std::string &input, const std::string &out, const std::string &err,
+                          int status)
+{
+    TempFile file(input);
+    Invocation named;
+    named.args = {file.path};
+    Invocation piped;
+    piped.input = input;
+    for (const Invocation *run : {&named, &piped}) {
+        SCOPED_TRACE(run == &named ? "input as a named file" : "input through a pipe");
+        Outcome got = run_roffscript(*run);
+        // The script is large: compare it whole, but print little.
+        EXPECT_TRUE(got.out == out) << "the script differs (" << got.out.size() << " bytes, expected "
+                                    << out.size() << ")";
+        EXPECT_EQ(got.err, err);
+        EXPECT_EQ(got.status, status);
+    }
+}
+
+// Clean lines of every length up to a few chunks, some of them with a
+// parenthesis or a double quote that is no error, and (when `with_errors`)
+// a bad line after every few of them.
+Document mixed_document(bool with_errors)
+{
+    Document doc;
+    for (int i = 0; doc.input.size() < 200 * 1000; ++i) {
+        std::string run(static_cast<std::size_t>(i % 197), static_cast<char>('a' + i % 26));
+        switch (i % 5) {
+        case 0:
+            doc.clean(run, run.empty() ? "newline\n" : "text " + run + "\nnewline\n");
+            break;
+        case 1:
+            doc.clean("f(" + run + ")", "text f(" + run + ")\nnewline\n");
+            break;
+        case 2:
+            doc.clean(".B \"" + run + "\" x", "macro B " + (run.empty() ? "{}" : run) + " x\n");
+            break;
+        case 3:
+            doc.clean("\\(em" + run, "char {\\(em}\n" + (run.empty() ? "" : "text " + run + "\n") + "newline\n");
+            break;
+        case 4:
+            doc.clean(".\\\" (\"" + run, "");
+            break;
+        }
+        if (with_errors && i % 7 == 3)
+            doc.bad(i % 2 ? run + "\\(" : ".I \"" + run, i % 2 ? "Bad \\( sequence" : "Unclosed quote in macro call");
+    }
+    return doc;
+}
+
+TEST(Blocks, EveryErrorIsReportedWithItsLineNumber)
+{
+    Document doc = mixed_document(true);
+    expect_file_and_pipe(doc.input, "", doc.messages, 1);
+}
+
+TEST(Blocks, CleanLinesAroundSuspectBytesGiveTheWholeScript)
+{
+    Document doc = mixed_document(false);
+    expect_file_and_pipe(doc.input, doc.script, "", 0);
+}
+
+TEST(Blocks, ErrorAfterManyCleanLinesCountsThemAll)
+{
+    // Lines with nothing suspect are only counted by the checking pass; the
+    // count must still be exact, whatever the lines' lengths.
+    std::string input;
+    int lines = 0;
+    for (; input.size() < 300 * 1000; ++lines)
+        input += std::string(static_cast<std::size_t>(lines % 131), 'w') + "\n";
+    input += "last\\(\n";
+    expect_file_and_pipe(input, "", "Bad \\( sequence on line " + std::to_string(lines + 1) + ".\n", 1);
+}
+
+TEST(Blocks, LongLineIsCaughtWhereverItStarts)
+{
+    // A clean line too long to pass, after clean lines that move its start
+    // through every offset of a 64-byte stretch.
+    for (int offset = 0; offset < 64; ++offset) {
+        std::string input = std::string(static_cast<std::size_t>(offset), 'p') + "\n" +
+                            std::string(3999, 'q') + "\n\\(\n";
+        SCOPED_TRACE("offset " + std::to_string(offset));
+        expect_file_and_pipe(input, "", "Too long line. Max is 3999 chars.\n", 1);
+    }
+}
+
+TEST(Blocks, NulShortensALineThatWouldBeTooLong)
+{
+    // The line is short up to its NUL, and what follows the NUL is ignored,
+    // suspect bytes included.
+    std::string input = "x\n" + std::string("ok") + '\0' + std::string(5000, 'r') + "\\(\"\n" + "y\n";
+    expect_file_and_pipe(input, "text x\nnewline\ntext ok\nnewline\ntext y\nnewline\n", "", 0);
+}
+
+TEST(Blocks, LineLongerThanAReadBlock)
+{
+    // A comment far longer than any block the program reads counts as one
+    // line; so does a line whose NUL comes early.
+    std::string input = ".\\\" " + std::string(200 * 1000, 'c') + "\n" + "s" + '\0' +
+                        std::string(100 * 1000, 'd') + "\n" + "\\(";
+    expect_file_and_pipe(input, "", "Bad \\( sequence on line 3.\n", 1);
+}
+
+}  // namespace
