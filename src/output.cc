@@ -119,10 +119,15 @@ int finish_output()
     return saved_output_errno;
 }
 
-void write_numbered_character(const char *digits)
+void write_numbered_text(const char *digits)
 {
-    if (char *out = output_space(kNumberedCharacterSize))
-        output_advance(put_numbered_character(digits, out));
+    char *out = output_space(sizeof "text \n" + kNumberedCharacterSize);
+    if (out == nullptr)
+        return;
+    std::memcpy(out, "text ", 5);
+    out = put_numbered_character(digits, out + 5);
+    *out++ = '\n';
+    output_advance(out);
 }
 
 void write_word(const char *start, int length)

@@ -91,8 +91,9 @@ inline void write_literal(const char (&literal)[N])
     write_bytes(literal, N - 1);
 }
 
-// Writes "\u" and the number that starts at `digits` in hexadecimal.
-void write_numbered_character(const char *digits);
+// Writes the text command for a numbered character: "\u" and the number
+// that starts at `digits`, in hexadecimal.
+void write_numbered_text(const char *digits);
 
 // Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
 inline bool is_space_byte(unsigned char byte)

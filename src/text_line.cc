@@ -18,20 +18,35 @@ namespace {
 // quotes a byte, the backslash included.
 void write_font_command(unsigned char font)
 {
-    write_literal("font ");
+    char *out = output_space(sizeof "font \\f\n");
+    if (out == nullptr)
+        return;
+    std::memcpy(out, "font ", 5);
+    out += 5;
     if (font == '\\' || takes_backslash(font))
-        write_literal("\\");
-    const char rest[] = {static_cast<char>(font), '\n'};
-    write_bytes(rest, sizeof rest);
+        *out++ = '\\';
+    *out++ = static_cast<char>(font);
+    *out++ = '\n';
+    output_advance(out);
 }
 
 // The two bytes of a special character's name stand inside braces, where
 // only a brace or a backslash could upset the reader's count of them.
-void write_character_name_byte(char byte)
+void write_character_command(const char *name)
 {
-    if (byte == '{' || byte == '}' || byte == '\\')
-        write_literal("\\");
-    write_bytes(&byte, 1);
+    char *out = output_space(sizeof "char {\\(\\x\\y}\n");
+    if (out == nullptr)
+        return;
+    std::memcpy(out, "char {\\(", 8);
+    out += 8;
+    for (int i = 0; i < 2; ++i) {
+        if (name[i] == '{' || name[i] == '}' || name[i] == '\\')
+            *out++ = '\\';
+        *out++ = name[i];
+    }
+    std::memcpy(out, "}\n", 2);
+    out += 2;
+    output_advance(out);
 }
 
 // Writes the escape that starts at the backslash `escape` and returns the
@@ -69,16 +84,11 @@ const char *translate_escape(const char *escape)
             report_line_error("Bad \\( sequence");
             return after;
         }
-        write_literal("char {\\(");
-        write_character_name_byte(after[1]);
-        write_character_name_byte(after[2]);
-        write_literal("}\n");
+        write_character_command(after + 1);
         return after + 3;
     case 'N':
         if (after[1] == '\'') {
-            write_literal("text ");
-            write_numbered_character(after + 2);
-            write_literal("\n");
+            write_numbered_text(after + 2);
             // The escape runs to the next apostrophe, or to the end of the line.
             const char *close = std::strchr(after + 2, '\'');
             return close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
