@@ -7,14 +7,17 @@ Builds its documents in bench/work (kept between runs): real manual pages
 from /usr/share/man concatenated to at least 90 MB, the same twice over, a
 dense synthetic page in short and in four-times-longer lines, and a 1 KB
 page.  For each it times roffscript with its output into a pipe, and in the
-same run the floor `cat F >/dev/null; cat F` into the same pipe, several
-times each, and prints the medians: MB/s of input, the ratio to the floor,
-and peak resident memory.  Ratios taken in one run are what to compare:
-the machines are shared and absolute times drift.
+same run the floor `cat F >/dev/null; cat F` into the same pipe, and
+roffscript reading the file through a pipe, taking turns several times,
+and prints the medians: MB/s of input, the ratio to the floor, the cost of
+piped input, peak resident memory and the pages a run touches.  Ratios
+taken in one run are what to compare: the machines are shared and absolute
+times drift.
 """
 
 import gzip
 import os
+import random
 import statistics
 import subprocess
 import sys
@@ -58,24 +61,31 @@ def real_pages(roffscript):
     return b"".join(parts)
 
 
-DENSE_LINES = [
-    b"\\fBbold\\fR and \\fIitalic\\fP \\(em \\N'955' \\- dash\t\\(lqquoted\\(rq $x [y] {z};",
-    b".B \"quoted words\" 'protected words' plain\\N'233' x\"y \\fBfont\\fR",
-    b"\tTab\\-led text, \\e, \\&, \\0, \\. and \\(co with \\N'8364' euro;",
-    b".TP \"a b\" c'd e'f \\N'-1' \"\" $a [b] {c} ;d",
-]
+# What dense lines are made of.  They are drawn at random, from a fixed
+# seed, so that the page has no pattern short enough for the processor's
+# branch predictors to learn by heart, as a page repeating a few lines would.
+TEXT_PIECES = [b"\\fB", b"\\fR", b"\\fI", b"\\fP", b"\\(em", b"\\(lq", b"\\(rq", b"\\(co",
+               b"\\N'955'", b"\\N'233'", b"\\N'8364'", b"\\-", b"\\e", b"\\&", b"\\0", b"\\.",
+               b"\t", b" ", b" ", b"bold", b"text", b"a dash", b"$x", b"[y]", b"{z};"]
+MACRO_WORDS = [b'"quoted words"', b"'protected words'", b"c'd e'f", b"plain\\N'233'", b'x"y', b'""',
+               b'"a b"', b"$a", b"[b]", b"{c}", b";d", b"\\fBfont\\fR", b"\\N'-1'", b"word"]
+MACRO_NAMES = [b".B", b".I", b".TP", b".BR", b"'br"]
 
 
 def dense(line_repeat, size):
-    """Lines of escapes and quoting, each DENSE_LINES entry repeated on one line."""
-    lines = []
-    for line in DENSE_LINES:
-        if line.startswith(b"."):
-            lines.append(line + (b" " + line[1:]) * (line_repeat - 1))
+    """Text and macro lines packed with escapes and quoting, `line_repeat`
+    times the pieces of a short line each, to `size` bytes."""
+    rng = random.Random(1)
+    lines, total = [], 0
+    while total < size:
+        if rng.random() < 0.5:
+            line = b"".join(rng.choice(TEXT_PIECES) for _ in range(16 * line_repeat))
         else:
-            lines.append(b" ".join([line] * line_repeat))
-    block = b"\n".join(lines) + b"\n"
-    return block * (size // len(block) + 1)
+            line = rng.choice(MACRO_NAMES) + b"".join(b" " + rng.choice(MACRO_WORDS)
+                                                      for _ in range(6 * line_repeat))
+        lines.append(line)
+        total += len(line) + 1
+    return b"\n".join(lines) + b"\n"
 
 
 def small_page():
@@ -114,20 +124,37 @@ def documents(roffscript):
     return paths
 
 
-def timed(command, runs):
-    """Median wall time of a shell command whose output goes into a pipe."""
-    times = []
+def run_once(command):
+    """Wall time of a shell command whose output goes into a pipe."""
+    start = time.perf_counter()
+    subprocess.run(["sh", "-c", command + " | cat >/dev/null"], check=True)
+    return time.perf_counter() - start
+
+
+def timed(commands, runs):
+    """Median wall time of each command.  The commands take turns, round by
+    round, so that a machine that grows busier slows them all alike."""
+    times = [[] for _ in commands]
     for _ in range(runs):
-        start = time.perf_counter()
-        subprocess.run(["sh", "-c", command + " | cat >/dev/null"], check=True)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+        for i, command in enumerate(commands):
+            times[i].append(run_once(command))
+    return [statistics.median(t) for t in times]
 
 
-def peak_memory_kib(roffscript, path):
-    run = subprocess.run(["/usr/bin/time", "-f", "%M", roffscript, path],
-                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
-    return int(run.stderr.split()[-1])
+def memory(roffscript, path, runs):
+    """Median peak resident memory in KiB, and the median number of pages
+    the run touched for the first time (minor faults).  The kernel keeps
+    resident memory in per-CPU counters that it adds up only roughly, so the
+    peak it reports moves by a hundred KiB or more from run to run; the
+    faults are counted exactly."""
+    peaks, faults = [], []
+    for _ in range(runs):
+        run = subprocess.run(["/usr/bin/time", "-f", "%M %R", roffscript, path],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
+        peak, fault = run.stderr.split()[-2:]
+        peaks.append(int(peak))
+        faults.append(int(fault))
+    return statistics.median(peaks), statistics.median(faults)
 
 
 def main():
@@ -142,23 +169,26 @@ def main():
 
     q = lambda s: "'" + s.replace("'", "'\\''") + "'"
     print(f"{'document':<14} {'MB':>7} {'roffscript s':>12} {'floor s':>8} {'MB/s':>7} {'x floor':>7}"
-          f" {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8}")
+          f" {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'faults':>6}")
     results = {}
     for name, path in paths.items():
         size = os.path.getsize(path)
         n = runs if size > MB else runs * 20
         subprocess.run([roffscript, path], stdout=subprocess.DEVNULL, check=True)  # warm the cache
-        mine = timed(f"{q(roffscript)} {q(path)}", n)
-        floor = timed(f"{{ cat {q(path)} >/dev/null; cat {q(path)}; }}", n)
-        piped = timed(f"cat {q(path)} | {q(roffscript)}", n)
-        memory = peak_memory_kib(roffscript, path)
-        results[name] = (size, mine)
+        mine, floor, piped = timed([f"{q(roffscript)} {q(path)}",
+                                    f"{{ cat {q(path)} >/dev/null; cat {q(path)}; }}",
+                                    f"cat {q(path)} | {q(roffscript)}"], n)
+        peak, faults = memory(roffscript, path, runs)
+        results[name] = (size, mine, peak, faults)
         print(f"{name:<14} {size / MB:7.1f} {mine:12.3f} {floor:8.3f} {size / MB / mine:7.0f} {mine / floor:7.2f}"
-              f" {piped:9.3f} {piped / mine:9.2f} {memory:8d}")
+              f" {piped:9.3f} {piped / mine:9.2f} {peak:8.0f} {faults:6.0f}")
 
-    per_byte = {name: mine / size for name, (size, mine) in results.items()}
+    per_byte = {name: mine / size for name, (size, mine, _, _) in results.items()}
     print(f"dense-short per byte / real per byte: {per_byte['dense-short.1'] / per_byte['real.1']:.2f}")
     print(f"dense-long per byte / dense-short per byte: {per_byte['dense-long.1'] / per_byte['dense-short.1']:.2f}")
+    small, large = results["small.1"], results["real-twice.1"]
+    print(f"real-twice.1 over small.1: peak {large[2] - small[2]:+.0f} KiB,"
+          f" pages touched {large[3] - small[3]:+.0f} ({(large[3] - small[3]) * 4:+.0f} KiB)")
 
 
 if __name__ == "__main__":
