@@ -6,13 +6,18 @@
 //
 // Input is read a block at a time straight into one fixed buffer, with the
 // stream's own buffering turned off, and every line is translated where it
-// lies in the block: the bytes are copied once, out of the kernel, and the C
-// library is called once per block rather than once per line.  A physical
-// line longer than the block is handled from what the block holds, and the
-// rest of it is discarded up to its line feed, so a line always counts once
-// however long it is.  Input that cannot be read twice (a pipe, a terminal)
-// is copied during the checking pass to a temporary file, and the output
-// pass reads that copy.
+// lies in the block: the bytes are copied once, out of the kernel.  Line
+// feeds are found 64 bytes at a time as a mask of bits, so that a line costs
+// a few instructions rather than a search of its own.  The same masks mark
+// the only bytes that can make a line fail, and the checking pass merely
+// counts the lines without them: most lines of a page are never translated
+// until the output pass.
+//
+// A physical line longer than the block is handled from what the block
+// holds, and the rest of it is discarded up to its line feed, so a line
+// always counts once however long it is.  Input that cannot be read twice
+// (a pipe, a terminal) is copied during the checking pass to a temporary
+// file, and the output pass reads that copy.
 
 #include "roffscript.h"
 
@@ -20,7 +25,11 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef __SSE2__
+// Where the processor has 16-byte vector compares (every x86-64 does), a
+// chunk is classified sixteen bytes to an instruction; elsewhere, or in a
+// portable build, eight bytes at a time in a 64-bit register.
+#if defined(__SSE2__) && !defined(ROFFSCRIPT_PORTABLE)
+#define ROFFSCRIPT_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -30,51 +39,81 @@ int error_status = 0;
 
 namespace {
 
-// Lines are found 64 bytes at a time, one bit per byte, so that a line
-// costs a few instructions rather than a call and a search of its own.
+// Lines are looked for a chunk at a time, one bit of a mask per byte.
 constexpr std::size_t kChunkSize = 64;
 
 // The block holds many lines, and always more than the longest line that
 // may be translated, so such a line is always whole in it.  It is followed
-// by room for a NUL after a last line that has no line feed, and for the
-// last chunk to be read in full, its bytes past the end ignored.
+// by room for a NUL after a last line that has no line feed, and for a last
+// chunk that runs past the end of what was read to be loaded whole.
 constexpr std::size_t kReadBlockSize = 32 * 1024;
 static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
               "the read block must hold the longest line with its line feed");
 char read_block[kReadBlockSize + kChunkSize];
 
-// Where a chunk has line feeds, and bytes that can make the checking pass
-// report its line: the parenthesis of a "\(" escape and the double quote of
-// a macro word.  A line with neither, and short enough, cannot fail.
+// The line feeds of a chunk, and its suspect bytes: the parenthesis of a
+// "\(" escape and the double quote of a macro word.  Nothing else in a line
+// can be reported bad, so a line with neither, short enough to pass the
+// length test, cannot fail.
 struct Chunk {
     std::uint64_t line_feeds;
     std::uint64_t suspects;
 };
 
-Chunk classify_chunk(const char *chunk)
+#ifndef ROFFSCRIPT_SSE2
+// Eight bytes compared at once in a 64-bit register: the high bit of each
+// byte of the result is set where that byte of `word` equals `byte`.
+std::uint64_t equal_bytes(std::uint64_t word, unsigned char byte)
+{
+    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
+    std::uint64_t differs = word ^ (0x0101010101010101ULL * byte);
+    // Adding 0x7f to a byte's low seven bits carries into its high bit
+    // unless they were all zero.
+    return ~(((differs & kLow7) + kLow7) | differs | kLow7);
+}
+
+// The high bits of the eight bytes of `flags` as eight bits, byte j's
+// (counted from the low end) at bit j.
+unsigned gather_high_bits(std::uint64_t flags)
+{
+    return static_cast<unsigned>(((flags >> 7) * 0x0102040810204080ULL) >> 56);
+}
+#endif
+
+// Classifies the 64 bytes at `chunk`; those from `end` on are stale bytes
+// of the block and count as nothing.
+Chunk classify_chunk(const char *chunk, const char *end)
 {
     Chunk masks = {0, 0};
-#ifdef __SSE2__
+#ifdef ROFFSCRIPT_SSE2
     const __m128i line_feed = _mm_set1_epi8('\n');
     const __m128i parenthesis = _mm_set1_epi8('(');
     const __m128i quote = _mm_set1_epi8('"');
     for (std::size_t i = 0; i < kChunkSize; i += 16) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chunk + i));
-        auto bits = [&](__m128i matches) {
+        auto bits = [i](__m128i matches) {
             return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches))) << i;
         };
         masks.line_feeds |= bits(_mm_cmpeq_epi8(bytes, line_feed));
         masks.suspects |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, parenthesis), _mm_cmpeq_epi8(bytes, quote)));
     }
 #else
-    for (std::size_t i = 0; i < kChunkSize; ++i) {
-        std::uint64_t bit = std::uint64_t{1} << i;
-        if (chunk[i] == '\n')
-            masks.line_feeds |= bit;
-        else if (chunk[i] == '(' || chunk[i] == '"')
-            masks.suspects |= bit;
+    for (std::size_t i = 0; i < kChunkSize; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, chunk + i, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        word = __builtin_bswap64(word);   // the first byte at the low end
+#endif
+        masks.line_feeds |= std::uint64_t{gather_high_bits(equal_bytes(word, '\n'))} << i;
+        masks.suspects |= std::uint64_t{gather_high_bits(equal_bytes(word, '(') | equal_bytes(word, '"'))} << i;
     }
 #endif
+    std::size_t valid = static_cast<std::size_t>(end - chunk);
+    if (valid < kChunkSize) {
+        std::uint64_t inside = (std::uint64_t{1} << valid) - 1;
+        masks.line_feeds &= inside;
+        masks.suspects &= inside;
+    }
     return masks;
 }
 
@@ -113,21 +152,16 @@ bool take_line(const char *line, std::size_t extent)
 // line that cannot fail.  Returns false when the run must end.
 bool take_lines(char **line, char *end)
 {
-    char *start = *line;
-    bool suspect = false;   // the line at `start` has a suspect byte already
+    char *start = *line;    // the start of the line being looked at
+    bool suspect = false;   // that line has a suspect byte in an earlier chunk
     for (char *chunk = start; chunk < end; chunk += kChunkSize) {
-        Chunk masks = classify_chunk(chunk);
-        std::size_t valid = static_cast<std::size_t>(end - chunk);
-        if (valid < kChunkSize) {
-            std::uint64_t inside = (std::uint64_t{1} << valid) - 1;
-            masks.line_feeds &= inside;
-            masks.suspects &= inside;
-        }
+        Chunk masks = classify_chunk(chunk, end);
+        // A chunk with no suspect byte may end many clean lines at once.
+        // Only the first of them can be long: the others lie in the chunk.
         if (output_pass == 0 && !suspect && masks.suspects == 0 && masks.line_feeds != 0 &&
             chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
-            // Every line that ends in this chunk is clean: count them all.
             line_number += __builtin_popcountll(masks.line_feeds);
-            start = chunk + (63 - __builtin_clzll(masks.line_feeds)) + 1;
+            start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
             continue;
         }
         while (masks.line_feeds != 0) {

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds roffscript and runs every test: the plain build's suite (with the
-# memory checker where valgrind is installed), the whole suite again under
+# memory checker where valgrind is installed), the suite again in a build
+# without processor-specific vector code, the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer together with the check of
 # every installed manual page, and a bounded fuzzing run.  This is the
 # README's test command and exactly what CI runs.
@@ -23,6 +24,11 @@ echo "== plain build"
 cmake --preset default
 cmake --build build --parallel "$jobs"
 ctest --test-dir build --output-on-failure --parallel "$jobs"
+
+echo "== portable build"
+cmake --preset portable
+cmake --build build-portable --parallel "$jobs"
+ctest --test-dir build-portable --output-on-failure --parallel "$jobs" --exclude-regex '^(valgrind|package)'
 
 echo "== sanitizer build"
 cmake --preset sanitize
