@@ -10,11 +10,12 @@ page.  For each it times roffscript with its output into a pipe, and in the
 same run the floor `cat F >/dev/null; cat F` into the same pipe, and
 roffscript reading the file through a pipe, taking turns several times,
 and prints the medians: MB/s of input, the ratio to the floor, the cost of
-piped input, peak resident memory and the pages a run touches.  Ratios
+piped input, peak resident memory and the program's own memory.  Ratios
 taken in one run are what to compare: the machines are shared and absolute
 times drift.
 """
 
+import ctypes
 import gzip
 import os
 import random
@@ -141,20 +142,54 @@ def timed(commands, runs):
     return [statistics.median(t) for t in times]
 
 
+# Tracing the run stops it on its way out, when its memory can be counted.
+PTRACE_TRACEME, PTRACE_CONT, PTRACE_SETOPTIONS = 0, 7, 0x4200
+PTRACE_O_TRACEEXIT = 0x40
+
+
+def anonymous_at_exit(roffscript, path):
+    """The KiB of the run's own memory (its buffers, stack and data, not the
+    pages of shared libraries) just before it exits, counted page by page in
+    /proc/PID/smaps_rollup; None where the run cannot be traced.  The program
+    frees nothing, so this is its peak."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.ptrace.argtypes = [ctypes.c_long, ctypes.c_long, ctypes.c_void_p, ctypes.c_void_p]
+    pid = os.fork()
+    if pid == 0:
+        try:
+            null = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(null, 1)
+            libc.ptrace(PTRACE_TRACEME, 0, None, None)
+            os.execv(roffscript, [roffscript, path])
+        finally:
+            os._exit(127)
+    os.waitpid(pid, 0)   # stopped at the exec
+    libc.ptrace(PTRACE_SETOPTIONS, pid, None, PTRACE_O_TRACEEXIT)
+    libc.ptrace(PTRACE_CONT, pid, None, None)
+    _, status = os.waitpid(pid, 0)   # stopped on its way out, still whole
+    anonymous = None
+    if os.WIFSTOPPED(status):
+        with open(f"/proc/{pid}/smaps_rollup") as f:
+            for line in f:
+                if line.startswith("Anonymous:"):
+                    anonymous = int(line.split()[1])
+        libc.ptrace(PTRACE_CONT, pid, None, None)
+        os.waitpid(pid, 0)
+    return anonymous
+
+
 def memory(roffscript, path, runs):
-    """Median peak resident memory in KiB, and the median number of pages
-    the run touched for the first time (minor faults).  The kernel keeps
-    resident memory in per-CPU counters that it adds up only roughly, so the
-    peak it reports moves by a hundred KiB or more from run to run; the
-    faults are counted exactly."""
-    peaks, faults = [], []
+    """Median peak resident KiB as the kernel reports it, and the run's own
+    memory, counted exactly.  The peak includes the shared C library's
+    pages, as many as the kernel happened to map, and the kernel adds it up
+    from per-CPU counters only roughly: it moves by a hundred KiB and more
+    from run to run, whatever the input."""
+    peaks = []
     for _ in range(runs):
-        run = subprocess.run(["/usr/bin/time", "-f", "%M %R", roffscript, path],
+        run = subprocess.run(["/usr/bin/time", "-f", "%M", roffscript, path],
                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
-        peak, fault = run.stderr.split()[-2:]
-        peaks.append(int(peak))
-        faults.append(int(fault))
-    return statistics.median(peaks), statistics.median(faults)
+        peaks.append(int(run.stderr.split()[-1]))
+    return statistics.median(peaks), anonymous_at_exit(roffscript, path)
 
 
 def main():
@@ -169,7 +204,7 @@ def main():
 
     q = lambda s: "'" + s.replace("'", "'\\''") + "'"
     print(f"{'document':<14} {'MB':>7} {'roffscript s':>12} {'floor s':>8} {'MB/s':>7} {'x floor':>7}"
-          f" {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'faults':>6}")
+          f" {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'own KiB':>7}")
     results = {}
     for name, path in paths.items():
         size = os.path.getsize(path)
@@ -178,17 +213,17 @@ def main():
         mine, floor, piped = timed([f"{q(roffscript)} {q(path)}",
                                     f"{{ cat {q(path)} >/dev/null; cat {q(path)}; }}",
                                     f"cat {q(path)} | {q(roffscript)}"], n)
-        peak, faults = memory(roffscript, path, runs)
-        results[name] = (size, mine, peak, faults)
+        peak, own = memory(roffscript, path, runs)
+        results[name] = (size, mine, peak, own)
         print(f"{name:<14} {size / MB:7.1f} {mine:12.3f} {floor:8.3f} {size / MB / mine:7.0f} {mine / floor:7.2f}"
-              f" {piped:9.3f} {piped / mine:9.2f} {peak:8.0f} {faults:6.0f}")
+              f" {piped:9.3f} {piped / mine:9.2f} {peak:8.0f} {own if own is not None else '-':>7}")
 
     per_byte = {name: mine / size for name, (size, mine, _, _) in results.items()}
     print(f"dense-short per byte / real per byte: {per_byte['dense-short.1'] / per_byte['real.1']:.2f}")
     print(f"dense-long per byte / dense-short per byte: {per_byte['dense-long.1'] / per_byte['dense-short.1']:.2f}")
     small, large = results["small.1"], results["real-twice.1"]
-    print(f"real-twice.1 over small.1: peak {large[2] - small[2]:+.0f} KiB,"
-          f" pages touched {large[3] - small[3]:+.0f} ({(large[3] - small[3]) * 4:+.0f} KiB)")
+    own_growth = f"{large[3] - small[3]:+d} KiB" if large[3] is not None and small[3] is not None else "-"
+    print(f"real-twice.1 over small.1: peak {large[2] - small[2]:+.0f} KiB, own memory {own_growth}")
 
 
 if __name__ == "__main__":

@@ -48,7 +48,7 @@ bool takes_backslash(unsigned char byte);
 // would cost more than translating it.  The first failed write is
 // remembered by its errno and later output is dropped; finish_output
 // flushes and returns 0 or that errno.
-constexpr std::size_t kOutputBlockSize = 64 * 1024;
+constexpr std::size_t kOutputBlockSize = 48 * 1024;
 extern char output_block[kOutputBlockSize];
 extern std::size_t output_block_length;
 void flush_output_block();
