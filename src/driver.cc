@@ -202,8 +202,8 @@ void report_read_error()
     std::fprintf(stderr, "Couldn't read \"%s\": %s\n", input_name, std::strerror(errno));
 }
 
-// Reads `input` to its end, a block at a time, and hands every line to
-// take_line.  During the checking pass `spool`, when there is one, receives
+// Reads `input` to its end, a block at a time, and takes its lines.  During
+// the checking pass `spool`, when there is one, receives
 // a copy of every block before its line feeds are overwritten.  Returns
 // false when the run must end: the reason has been reported.
 bool run_pass(std::FILE *input, std::FILE *spool)
