@@ -4,9 +4,9 @@
 Usage: bench/bench.py [ROFFSCRIPT] [--runs N]
 
 Builds its documents in bench/work (kept between runs): real manual pages
-from /usr/share/man concatenated to at least 90 MB, the same twice over, a
-dense synthetic page in short and in four-times-longer lines, and a 1 KB
-page.  For each it times roffscript with its output into a pipe, and in the
+from /usr/share/man concatenated to at least 90 MB, the same twice over,
+dense pages of escapes and quoting drawn at random in short and in
+four-times-longer lines, and a 1 KB page.  For each it times roffscript with its output into a pipe, and in the
 same run the floor `cat F >/dev/null; cat F` into the same pipe, and
 roffscript reading the file through a pipe, taking turns several times,
 and prints the medians: MB/s of input, the ratio to the floor, the cost of
