@@ -43,7 +43,11 @@ rm -rf build-fuzz/seeds build-fuzz/corpus
 mkdir -p build-fuzz/seeds build-fuzz/corpus
 build-fuzz/tests/case_inputs tests/cases build-fuzz/seeds
 cp tests/data/* examples/*.1 build-fuzz/seeds/
-build-fuzz/translate_fuzzer -max_total_time="$fuzz_seconds" -max_len=12000 -print_final_stats=1 \
+# One seed longer than a read block, made of the others.
+cat build-fuzz/seeds/* | head -c 39000 >build-fuzz/seeds-joined
+mv build-fuzz/seeds-joined build-fuzz/seeds/joined
+# Inputs up to 40000 bytes span more than two of the program's read blocks.
+build-fuzz/translate_fuzzer -max_total_time="$fuzz_seconds" -max_len=40000 -print_final_stats=1 \
     -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds 2>build-fuzz/fuzz.log || {
     tail -n 60 build-fuzz/fuzz.log
     echo "fuzzing found a fault; the input is in build-fuzz/"
