@@ -163,7 +163,9 @@ def anonymous_at_exit(roffscript, path):
             os.execv(roffscript, [roffscript, path])
         finally:
             os._exit(127)
-    os.waitpid(pid, 0)   # stopped at the exec
+    _, status = os.waitpid(pid, 0)   # stopped at the exec, unless tracing is not allowed
+    if not os.WIFSTOPPED(status):
+        return None
     libc.ptrace(PTRACE_SETOPTIONS, pid, None, PTRACE_O_TRACEEXIT)
     libc.ptrace(PTRACE_CONT, pid, None, None)
     _, status = os.waitpid(pid, 0)   # stopped on its way out, still whole
