@@ -124,8 +124,7 @@ void write_numbered_text(const char *digits)
     char *out = output_space(sizeof "text \n" + kNumberedCharacterSize);
     if (out == nullptr)
         return;
-    std::memcpy(out, "text ", 5);
-    out = put_numbered_character(digits, out + 5);
+    out = put_numbered_character(digits, put_literal(out, "text "));
     *out++ = '\n';
     output_advance(out);
 }
@@ -187,9 +186,13 @@ const char *write_text_run(const char *run)
 {
     // The run is part of a line, so it can never need more room than this.
     constexpr std::size_t kTextRunRoom = sizeof "text " + 2 * static_cast<std::size_t>(kMaxLineLength);
+    // The run's first byte is never a backslash or the line's end, so the
+    // run is never empty.
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
     char *out = output_space(kTextRunRoom);
     if (out == nullptr) {
-        // The checking pass only needs to know where the run ends.
+        // The checking pass only needs to know where the run ends, which
+        // the C library's search finds a vector at a time.
 #ifdef __GLIBC__
         return strchrnul(run, '\\');
 #else
@@ -197,11 +200,7 @@ const char *write_text_run(const char *run)
         return backslash != nullptr ? backslash : run + std::strlen(run);
 #endif
     }
-    std::memcpy(out, "text ", 5);
-    out += 5;
-    // The run's first byte is never a backslash or the line's end, so the
-    // run is never empty.
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
+    out = put_literal(out, "text ");
     for (; kWordBytes.of[*p].length != 0; ++p)
         out = put_word_byte(out, kWordBytes.of[*p]);
     *out++ = '\n';

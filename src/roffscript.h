@@ -91,6 +91,15 @@ inline void write_literal(const char (&literal)[N])
     write_bytes(literal, N - 1);
 }
 
+// Puts a literal, without its NUL, into room from output_space and returns
+// the end.
+template <std::size_t N>
+inline char *put_literal(char *out, const char (&literal)[N])
+{
+    std::memcpy(out, literal, N - 1);
+    return out + (N - 1);
+}
+
 // Writes the text command for a numbered character: "\u" and the number
 // that starts at `digits`, in hexadecimal.
 void write_numbered_text(const char *digits);

@@ -21,8 +21,7 @@ void write_font_command(unsigned char font)
     char *out = output_space(sizeof "font \\f\n");
     if (out == nullptr)
         return;
-    std::memcpy(out, "font ", 5);
-    out += 5;
+    out = put_literal(out, "font ");
     if (font == '\\' || takes_backslash(font))
         *out++ = '\\';
     *out++ = static_cast<char>(font);
@@ -37,16 +36,13 @@ void write_character_command(const char *name)
     char *out = output_space(sizeof "char {\\(\\x\\y}\n");
     if (out == nullptr)
         return;
-    std::memcpy(out, "char {\\(", 8);
-    out += 8;
+    out = put_literal(out, "char {\\(");
     for (int i = 0; i < 2; ++i) {
         if (name[i] == '{' || name[i] == '}' || name[i] == '\\')
             *out++ = '\\';
         *out++ = name[i];
     }
-    std::memcpy(out, "}\n", 2);
-    out += 2;
-    output_advance(out);
+    output_advance(put_literal(out, "}\n"));
 }
 
 // Writes the escape that starts at the backslash `escape` and returns the
