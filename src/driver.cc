@@ -44,14 +44,16 @@ constexpr std::size_t kChunkSize = 64;
 
 // The block holds many lines, and always more than the longest line that
 // may be translated, so such a line is always whole in it.  It is followed
-// by room for a NUL after a last line that has no line feed, and for a last
-// chunk that runs past the end of what was read to be loaded whole.  It and
+// by room for a NUL after a last line that has no line feed, for a last
+// chunk that runs past the end of what was read to be loaded whole, and for
+// the translators' reads past a line's NUL.  It and
 // the output block are all the memory a run fills as it goes, so together
 // they are what a large page costs over a small one; the output block gets
 // the larger share, since every write into a pipe may wake its reader.
 constexpr std::size_t kReadBlockSize = 16 * 1024;
 static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
               "the read block must hold the longest line with its line feed");
+static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
 char read_block[kReadBlockSize + kChunkSize];
 
 // The line feeds of a chunk, and its suspect bytes: the parenthesis of a

@@ -16,6 +16,11 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(ROFFSCRIPT_PORTABLE)
+#define ROFFSCRIPT_SSSE3 1
+#include <tmmintrin.h>
+#endif
+
 namespace {
 
 int saved_output_errno = 0;
@@ -59,6 +64,118 @@ inline char *put_word_byte(char *out, const ByteEncoding &encoding)
 }
 
 bool read_decimal(const char *digits, long long *value);
+
+// Quotes the bytes from `p` up to the first backslash or NUL at `*out`, and
+// moves `*out` past them; returns where the run stopped.
+const unsigned char *quote_run(const unsigned char *p, char **out)
+{
+    char *o = *out;
+    for (; kWordBytes.of[*p].length != 0; ++p)
+        o = put_word_byte(o, kWordBytes.of[*p]);
+    *out = o;
+    return p;
+}
+
+// The wide loop below puts down 32 bytes at a time, past the end of what it
+// keeps, and reads 16 at a time, past the run's NUL.
+constexpr std::size_t kQuoteOverwrite = 32;
+static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's last one");
+
+#ifdef ROFFSCRIPT_SSSE3
+// Quoting sixteen bytes at a time, where the processor can shuffle bytes
+// (every x86-64 made since about 2008; it is asked once, at start-up).
+//
+// Each byte is classified by two table look-ups, one by its low four bits
+// and one by its high four, whose results are ANDed: a byte has a class bit
+// only if both of its halves name it.  The classes are the quoted bytes of
+// kWordBytes (tab; blank, double quote, dollar; semicolon, bracket, brace)
+// and the two bytes that end a run (NUL, backslash).  Then each half of the
+// sixteen bytes is spread out by one shuffle: the table of expansions holds,
+// for each of the 256 ways the quoted bytes may lie among eight, the order
+// in which to put down the eight bytes and a backslash before each quoted
+// one.  No branch depends on where the blanks are, which a processor cannot
+// guess; only the end of the run is a branch, taken once.
+const bool has_ssse3 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+}();
+
+struct Expansions {
+    // Indexes 0 to 7 pick the eight bytes, 8 to 15 a backslash, and 0x80
+    // puts down a zero in the unused tail.
+    alignas(16) unsigned char shuffle[256][16] = {};
+    unsigned char length[256] = {};
+    const __m128i *shuffle_of(unsigned quoted) const
+    {
+        return reinterpret_cast<const __m128i *>(shuffle[quoted]);
+    }
+    constexpr Expansions()
+    {
+        for (int quoted = 0; quoted < 256; ++quoted) {
+            int j = 0;
+            for (int i = 0; i < 8; ++i) {
+                if ((quoted >> i) & 1)
+                    shuffle[quoted][j++] = static_cast<unsigned char>(8 + i);
+                shuffle[quoted][j++] = static_cast<unsigned char>(i);
+            }
+            length[quoted] = static_cast<unsigned char>(j);
+            while (j < 16)
+                shuffle[quoted][j++] = 0x80;
+        }
+    }
+};
+constexpr Expansions kExpansions;
+
+__attribute__((target("ssse3")))
+const unsigned char *quote_run_ssse3(const unsigned char *p, char **out)
+{
+    enum : char { kTab = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16 };
+    const __m128i by_low_half = _mm_setr_epi8(
+        kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
+        0, kTab, 0, kSemicolonBracketBrace, kBackslash, 0, 0, 0);
+    const __m128i by_high_half = _mm_setr_epi8(
+        kTab | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
+        kSemicolonBracketBrace, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i quoted_classes = _mm_set1_epi8(kTab | kBlankQuoteDollar | kSemicolonBracketBrace);
+    const __m128i end_classes = _mm_set1_epi8(kNul | kBackslash);
+    const __m128i low_four_bits = _mm_set1_epi8(0x0f);
+    const __m128i backslashes = _mm_set1_epi8('\\');
+    const __m128i zero = _mm_setzero_si128();
+    char *o = *out;
+    for (;;) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i low = _mm_and_si128(bytes, low_four_bits);
+        __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_four_bits);
+        __m128i classes = _mm_and_si128(_mm_shuffle_epi8(by_low_half, low), _mm_shuffle_epi8(by_high_half, high));
+        // A byte's bit is set where it has none of the wanted classes.
+        __m128i not_quoted = _mm_cmpeq_epi8(_mm_and_si128(classes, quoted_classes), zero);
+        __m128i not_end = _mm_cmpeq_epi8(_mm_and_si128(classes, end_classes), zero);
+        unsigned quoted = static_cast<unsigned>(_mm_movemask_epi8(not_quoted)) ^ 0xffffU;
+        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(not_end)) ^ 0xffffU;
+        unsigned kept = 16;
+        if (ends != 0) {
+            kept = static_cast<unsigned>(__builtin_ctz(ends));
+            quoted &= (1U << kept) - 1;
+        }
+        unsigned first = quoted & 0xff;
+        unsigned second = quoted >> 8;
+        __m128i spread_first = _mm_shuffle_epi8(_mm_unpacklo_epi64(bytes, backslashes),
+                                                _mm_load_si128(kExpansions.shuffle_of(first)));
+        __m128i spread_second = _mm_shuffle_epi8(_mm_unpackhi_epi64(bytes, backslashes),
+                                                 _mm_load_si128(kExpansions.shuffle_of(second)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), spread_first);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + kExpansions.length[first]), spread_second);
+        // Each quoted byte kept adds its backslash; the two lengths count
+        // eight bytes each, kept or not.
+        o += kept + kExpansions.length[first] + kExpansions.length[second] - 16;
+        p += kept;
+        if (kept < 16)
+            break;
+    }
+    *out = o;
+    return p;
+}
+#endif
 
 // "\u" and up to eight hexadecimal digits.
 constexpr std::size_t kNumberedCharacterSize = 10;
@@ -184,8 +301,10 @@ void write_word(const char *start, int length)
 
 const char *write_text_run(const char *run)
 {
-    // The run is part of a line, so it can never need more room than this.
-    constexpr std::size_t kTextRunRoom = sizeof "text " + 2 * static_cast<std::size_t>(kMaxLineLength);
+    // The run is part of a line, so it can never need more room than this,
+    // counting what the wide loop puts down past its end.
+    constexpr std::size_t kTextRunRoom =
+        sizeof "text " + 2 * static_cast<std::size_t>(kMaxLineLength) + kQuoteOverwrite;
     // The run's first byte is never a backslash or the line's end, so the
     // run is never empty.
     const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
@@ -201,8 +320,11 @@ const char *write_text_run(const char *run)
 #endif
     }
     out = put_literal(out, "text ");
-    for (; kWordBytes.of[*p].length != 0; ++p)
-        out = put_word_byte(out, kWordBytes.of[*p]);
+#ifdef ROFFSCRIPT_SSSE3
+    p = has_ssse3 ? quote_run_ssse3(p, &out) : quote_run(p, &out);
+#else
+    p = quote_run(p, &out);
+#endif
     *out++ = '\n';
     output_advance(out);
     return reinterpret_cast<const char *>(p);

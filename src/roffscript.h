@@ -17,6 +17,7 @@
 constexpr int kLineBufferSize = 4000;
 constexpr int kMaxLineLength = kLineBufferSize - 1;
 constexpr int kPassCount = 2;
+constexpr std::size_t kLineOverread = 16;
 
 // Run state.  output_pass is 0 while the input is only checked and 1 while
 // the script is written; line_number counts every line read in the current
@@ -27,6 +28,9 @@ extern int error_status;
 
 // Translation operations.  Each takes a NUL-terminated line, its line feed
 // removed, reads it without changing it, and writes through the output gate.
+// The line must lie in a buffer that holds at least kLineOverread bytes after
+// its NUL: text is scanned a vector at a time, and the last vector may reach
+// past the end of the line (the bytes there are read and never used).
 // write_word writes `length` bytes from `start`, a position inside the
 // current line, as one argument of the script.  `length` is signed because a
 // numbered character may claim bytes past the end of the word it sits in.

@@ -134,4 +134,36 @@ TEST(Blocks, LineLongerThanAReadBlock)
     expect_file_and_pipe(input, "", "Bad \\( sequence on line 3.\n", 1);
 }
 
+TEST(Blocks, EveryByteIsQuotedAlikeAtEveryOffset)
+{
+    // Text may be quoted many bytes at a time.  Every byte value, at every
+    // offset of such a stretch, and a quoted byte right before the run ends
+    // at a backslash or at the line's end, must come out as one byte at a
+    // time would have it: a backslash before the script's own syntax bytes.
+    auto quoted = [](const std::string &run) {
+        std::string out;
+        for (char byte : run) {
+            if (std::string("\t \"$;[{").find(byte) != std::string::npos)
+                out += '\\';
+            out += byte;
+        }
+        return out;
+    };
+    std::string every_byte;
+    for (int byte = 1; byte < 256; ++byte)
+        if (byte != '\n' && byte != '\\')
+            every_byte += static_cast<char>(byte);
+    std::string input, script;
+    for (std::size_t offset = 1; offset <= 48; ++offset) {
+        std::string lead(offset, 'x');
+        for (const std::string &run : {lead + every_byte, lead + " ", lead + "{"}) {
+            input += run + "\n";
+            script += "text " + quoted(run) + "\nnewline\n";
+            input += run + "\\-\n";
+            script += "text " + quoted(run) + "\ndash\nnewline\n";
+        }
+    }
+    expect_file_and_pipe(input, script, "", 0);
+}
+
 }  // namespace
