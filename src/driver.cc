@@ -46,10 +46,10 @@ constexpr std::size_t kChunkSize = 64;
 // may be translated, so such a line is always whole in it.  It is followed
 // by room for a NUL after a last line that has no line feed, for a last
 // chunk that runs past the end of what was read to be loaded whole, and for
-// the translators' reads past a line's NUL.  It and
-// the output block are all the memory a run fills as it goes, so together
-// they are what a large page costs over a small one; the output block gets
-// the larger share, since every write into a pipe may wake its reader.
+// the translators' reads past a line's NUL.  It and the output block are
+// all the memory a run fills as it goes, so together they are what a large
+// page costs over a small one; the output block gets the larger share,
+// since every write into a pipe may wake its reader.
 constexpr std::size_t kReadBlockSize = 16 * 1024;
 static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
               "the read block must hold the longest line with its line feed");
@@ -204,16 +204,34 @@ void report_read_error()
     std::fprintf(stderr, "Couldn't read \"%s\": %s\n", input_name, std::strerror(errno));
 }
 
+// The block that a pass reads into, and how much of it it fills; what
+// lies past that is slack of kChunkSize bytes.  The checking pass writes
+// nothing, so the output block is idle then and serves as a larger read
+// block: the input is read in a third as many calls.
+struct ReadBlock {
+    char *bytes;
+    std::size_t size;
+};
+static_assert(kOutputBlockSize - kChunkSize > kReadBlockSize, "the output block must be the larger");
+
+ReadBlock block_for_pass()
+{
+    if (output_pass == 0)
+        return {output_block, kOutputBlockSize - kChunkSize};
+    return {read_block, kReadBlockSize};
+}
+
 // Reads `input` to its end, a block at a time, and takes its lines.  During
 // the checking pass `spool`, when there is one, receives
 // a copy of every block before its line feeds are overwritten.  Returns
 // false when the run must end: the reason has been reported.
 bool run_pass(std::FILE *input, std::FILE *spool)
 {
+    const ReadBlock block = block_for_pass();
     std::size_t held = 0;    // bytes of an unfinished line at the block's start
     bool skipping = false;   // discarding the rest of a line that filled the block
     for (;;) {
-        std::size_t got = std::fread(read_block + held, 1, kReadBlockSize - held, input);
+        std::size_t got = std::fread(block.bytes + held, 1, block.size - held, input);
         if (got == 0) {
             if (std::ferror(input)) {
                 report_read_error();
@@ -221,17 +239,17 @@ bool run_pass(std::FILE *input, std::FILE *spool)
             }
             // A last line without a line feed is a line all the same.
             if (held > 0 && !skipping) {
-                read_block[held] = '\0';
-                return take_line(read_block, held);
+                block.bytes[held] = '\0';
+                return take_line(block.bytes, held);
             }
             return true;
         }
-        if (spool != nullptr && std::fwrite(read_block + held, 1, got, spool) != got) {
+        if (spool != nullptr && std::fwrite(block.bytes + held, 1, got, spool) != got) {
             report_system_error("Couldn't write temporary file");
             return false;
         }
-        char *line = read_block;
-        char *end = read_block + held + got;
+        char *line = block.bytes;
+        char *end = block.bytes + held + got;
         if (skipping) {
             char *line_feed = static_cast<char *>(std::memchr(line, '\n', got));
             if (line_feed == nullptr) {
@@ -244,18 +262,18 @@ bool run_pass(std::FILE *input, std::FILE *spool)
         if (!take_lines(&line, end))
             return false;
         held = static_cast<std::size_t>(end - line);
-        if (held == kReadBlockSize) {
+        if (held == block.size) {
             // A whole block without a line feed: a line longer than any may
             // be, unless it is a comment or a NUL byte ends it early.
-            read_block[held] = '\0';
-            if (!take_line(read_block, held))
+            block.bytes[held] = '\0';
+            if (!take_line(block.bytes, held))
                 return false;
             skipping = true;
             held = 0;
         } else {
             // Only the start of a line is left: move it to the front, where
             // the next read completes it.
-            std::memmove(read_block, line, held);
+            std::memmove(block.bytes, line, held);
         }
         if (output_failure() != 0)
             return true;
