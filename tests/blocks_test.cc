@@ -75,8 +75,16 @@ Document mixed_document(bool with_errors)
             doc.clean(".\\\" (\"" + run, "");
             break;
         }
-        if (with_errors && i % 7 == 3)
-            doc.bad(i % 2 ? run + "\\(" : ".I \"" + run, i % 2 ? "Bad \\( sequence" : "Unclosed quote in macro call");
+        if (with_errors && i % 7 == 3) {
+            // A \( escape is cut short by the line feed or by a NUL, one or
+            // two bytes after its parenthesis.
+            static const std::string cut_short[] = {"\\(", "\\(x", std::string("\\(\0z(", 4),
+                                                    std::string("\\(x\0", 4)};
+            if (i % 2)
+                doc.bad(run + cut_short[i / 2 % 4], "Bad \\( sequence");
+            else
+                doc.bad(".I \"" + run, "Unclosed quote in macro call");
+        }
     }
     return doc;
 }
