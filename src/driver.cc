@@ -57,10 +57,11 @@ static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the 
 char read_block[kReadBlockSize + kChunkSize];
 
 // The line feeds of a chunk, and its suspect bytes: the double quote of a
-// macro word, and the parenthesis of a "\(" escape where it is one of the
-// last two bytes of its line, so that the escape may be cut short.  Nothing
-// else in a line can be reported bad, so a line with no suspect byte, short
-// enough to pass the length test, cannot fail.
+// macro word, the parenthesis of a "\(" escape where it is one of the last
+// two bytes before a line feed, so that the escape may be cut short, and a
+// NUL, which ends its line early and so may cut short any escape before it.
+// Nothing else in a line can be reported bad, so a line with no suspect
+// byte, short enough to pass the length test, cannot fail.
 struct Chunk {
     std::uint64_t line_feeds;
     std::uint64_t suspects;
@@ -90,7 +91,7 @@ unsigned gather_high_bits(std::uint64_t flags)
 // of the block and count as nothing.
 Chunk classify_chunk(const char *chunk, const char *end)
 {
-    std::uint64_t line_feeds = 0, line_ends = 0, parentheses = 0, quotes = 0;
+    std::uint64_t line_feeds = 0, parentheses = 0, quotes_and_nuls = 0;
 #ifdef ROFFSCRIPT_SSE2
     const __m128i line_feed = _mm_set1_epi8('\n');
     const __m128i nul = _mm_setzero_si128();
@@ -101,11 +102,9 @@ Chunk classify_chunk(const char *chunk, const char *end)
         auto bits = [i](__m128i matches) {
             return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches))) << i;
         };
-        __m128i is_line_feed = _mm_cmpeq_epi8(bytes, line_feed);
-        line_feeds |= bits(is_line_feed);
-        line_ends |= bits(_mm_or_si128(is_line_feed, _mm_cmpeq_epi8(bytes, nul)));
+        line_feeds |= bits(_mm_cmpeq_epi8(bytes, line_feed));
         parentheses |= bits(_mm_cmpeq_epi8(bytes, parenthesis));
-        quotes |= bits(_mm_cmpeq_epi8(bytes, quote));
+        quotes_and_nuls |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, nul)));
     }
 #else
     for (std::size_t i = 0; i < kChunkSize; i += 8) {
@@ -114,18 +113,15 @@ Chunk classify_chunk(const char *chunk, const char *end)
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         word = __builtin_bswap64(word);   // the first byte at the low end
 #endif
-        std::uint64_t is_line_feed = equal_bytes(word, '\n');
-        line_feeds |= std::uint64_t{gather_high_bits(is_line_feed)} << i;
-        line_ends |= std::uint64_t{gather_high_bits(is_line_feed | equal_bytes(word, '\0'))} << i;
+        line_feeds |= std::uint64_t{gather_high_bits(equal_bytes(word, '\n'))} << i;
         parentheses |= std::uint64_t{gather_high_bits(equal_bytes(word, '('))} << i;
-        quotes |= std::uint64_t{gather_high_bits(equal_bytes(word, '"'))} << i;
+        quotes_and_nuls |= std::uint64_t{gather_high_bits(equal_bytes(word, '"') | equal_bytes(word, '\0'))} << i;
     }
 #endif
-    // A line ends at its line feed, or sooner at a NUL.  A parenthesis in
-    // the chunk's last two bytes may be near an end in the next chunk, so it
-    // counts as near one.
-    std::uint64_t near_end = (line_ends >> 1) | (line_ends >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
-    Chunk masks = {line_feeds, quotes | (parentheses & near_end)};
+    // A parenthesis in the chunk's last two bytes may be near a line feed in
+    // the next chunk, so it counts as near one.
+    std::uint64_t near_end = (line_feeds >> 1) | (line_feeds >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
+    Chunk masks = {line_feeds, quotes_and_nuls | (parentheses & near_end)};
     std::size_t valid = static_cast<std::size_t>(end - chunk);
     if (valid < kChunkSize) {
         std::uint64_t inside = (std::uint64_t{1} << valid) - 1;

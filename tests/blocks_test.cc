@@ -78,8 +78,8 @@ Document mixed_document(bool with_errors)
         if (with_errors && i % 7 == 3) {
             // A \( escape is cut short by the line feed or by a NUL, one or
             // two bytes after its parenthesis.
-            static const std::string cut_short[] = {"\\(", "\\(x", std::string("\\(\0z(", 4),
-                                                    std::string("\\(x\0", 4)};
+            static const std::string cut_short[] = {"\\(", "\\(x", std::string("\\(\0zzz", 6),
+                                                    std::string("\\(x\0yyy", 7)};
             if (i % 2)
                 doc.bad(run + cut_short[i / 2 % 4], "Bad \\( sequence");
             else
