@@ -56,15 +56,17 @@ static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
 static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
 char read_block[kReadBlockSize + kChunkSize];
 
-// The line feeds of a chunk, and its suspect bytes: the double quote of a
-// macro word, the parenthesis of a "\(" escape where it is one of the last
-// two bytes before a line feed, so that the escape may be cut short, and a
+// The line feeds of a chunk, and its suspect bytes of two kinds: those that
+// may end a "\(" escape too soon, and double quotes, which may open a macro
+// word that is never closed.  The first kind are the parenthesis of the
+// escape where it is one of the last two bytes before a line feed, and a
 // NUL, which ends its line early and so may cut short any escape before it.
 // Nothing else in a line can be reported bad, so a line with no suspect
 // byte, short enough to pass the length test, cannot fail.
 struct Chunk {
     std::uint64_t line_feeds;
-    std::uint64_t suspects;
+    std::uint64_t cutting;
+    std::uint64_t quotes;
 };
 
 #ifndef ROFFSCRIPT_SSE2
@@ -91,7 +93,7 @@ unsigned gather_high_bits(std::uint64_t flags)
 // of the block and count as nothing.
 Chunk classify_chunk(const char *chunk, const char *end)
 {
-    std::uint64_t line_feeds = 0, parentheses = 0, quotes_and_nuls = 0;
+    std::uint64_t line_feeds = 0, parentheses = 0, nuls = 0, quotes = 0;
 #ifdef ROFFSCRIPT_SSE2
     const __m128i line_feed = _mm_set1_epi8('\n');
     const __m128i nul = _mm_setzero_si128();
@@ -104,7 +106,8 @@ Chunk classify_chunk(const char *chunk, const char *end)
         };
         line_feeds |= bits(_mm_cmpeq_epi8(bytes, line_feed));
         parentheses |= bits(_mm_cmpeq_epi8(bytes, parenthesis));
-        quotes_and_nuls |= bits(_mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, nul)));
+        nuls |= bits(_mm_cmpeq_epi8(bytes, nul));
+        quotes |= bits(_mm_cmpeq_epi8(bytes, quote));
     }
 #else
     for (std::size_t i = 0; i < kChunkSize; i += 8) {
@@ -115,18 +118,20 @@ Chunk classify_chunk(const char *chunk, const char *end)
 #endif
         line_feeds |= std::uint64_t{gather_high_bits(equal_bytes(word, '\n'))} << i;
         parentheses |= std::uint64_t{gather_high_bits(equal_bytes(word, '('))} << i;
-        quotes_and_nuls |= std::uint64_t{gather_high_bits(equal_bytes(word, '"') | equal_bytes(word, '\0'))} << i;
+        nuls |= std::uint64_t{gather_high_bits(equal_bytes(word, '\0'))} << i;
+        quotes |= std::uint64_t{gather_high_bits(equal_bytes(word, '"'))} << i;
     }
 #endif
     // A parenthesis in the chunk's last two bytes may be near a line feed in
     // the next chunk, so it counts as near one.
     std::uint64_t near_end = (line_feeds >> 1) | (line_feeds >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
-    Chunk masks = {line_feeds, quotes_and_nuls | (parentheses & near_end)};
+    Chunk masks = {line_feeds, nuls | (parentheses & near_end), quotes};
     std::size_t valid = static_cast<std::size_t>(end - chunk);
     if (valid < kChunkSize) {
         std::uint64_t inside = (std::uint64_t{1} << valid) - 1;
         masks.line_feeds &= inside;
-        masks.suspects &= inside;
+        masks.cutting &= inside;
+        masks.quotes &= inside;
     }
     return masks;
 }
@@ -161,19 +166,36 @@ bool take_line(const char *line, std::size_t extent)
     return true;
 }
 
+// Whether the double quotes of the line from `line` to `end` may leave a
+// macro word open.  Only the line's last double quote can: any other is
+// followed by one that closes its word.  And it opens a word only where a
+// word may start: right after the macro's period or apostrophe, after
+// whitespace, or after a quote that closed the word before.  Any other byte
+// before it belongs to a word that the quote closes or lies inside.
+bool quote_may_stay_open(const char *line, const char *end)
+{
+    if (line[0] != '.' && line[0] != '\'')
+        return false;
+    const char *quote = end;
+    while (quote > line + 1 && *--quote != '"') {
+    }
+    return quote <= line + 1 || quote[-1] == '"' || is_space_byte(static_cast<unsigned char>(quote[-1]));
+}
+
 // Takes every whole line from `*line` up to `end`, and leaves `*line` at the
 // start of the unfinished line after them.  The checking pass only counts a
 // line that cannot fail.  Returns false when the run must end.
 bool take_lines(char **line, char *end)
 {
-    char *start = *line;    // the start of the line being looked at
-    bool suspect = false;   // that line has a suspect byte in an earlier chunk
+    char *start = *line;           // the start of the line being looked at
+    bool may_cut_escape = false;   // that line has suspect bytes in earlier chunks
+    bool has_quote = false;
     for (char *chunk = start; chunk < end; chunk += kChunkSize) {
         Chunk masks = classify_chunk(chunk, end);
         // A chunk with no suspect byte may end many clean lines at once.
         // Only the first of them can be long: the others lie in the chunk.
-        if (output_pass == 0 && !suspect && masks.suspects == 0 && masks.line_feeds != 0 &&
-            chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
+        if (output_pass == 0 && !may_cut_escape && !has_quote && (masks.cutting | masks.quotes) == 0 &&
+            masks.line_feeds != 0 && chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
             line_number += __builtin_popcountll(masks.line_feeds);
             start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
             continue;
@@ -184,10 +206,13 @@ bool take_lines(char **line, char *end)
             masks.line_feeds &= masks.line_feeds - 1;
             // Suspect bytes before this line feed belong to this line: those
             // of the lines before it were cleared as they were taken.
-            suspect = suspect || (masks.suspects & before) != 0;
-            masks.suspects &= ~before;
+            may_cut_escape = may_cut_escape || (masks.cutting & before) != 0;
+            has_quote = has_quote || (masks.quotes & before) != 0;
+            masks.cutting &= ~before;
+            masks.quotes &= ~before;
             std::size_t extent = static_cast<std::size_t>(line_feed - start);
-            if (output_pass != 0 || suspect || extent >= static_cast<std::size_t>(kMaxLineLength)) {
+            if (output_pass != 0 || may_cut_escape || extent >= static_cast<std::size_t>(kMaxLineLength) ||
+                (has_quote && quote_may_stay_open(start, line_feed))) {
                 *line_feed = '\0';
                 if (!take_line(start, extent))
                     return false;
@@ -195,9 +220,11 @@ bool take_lines(char **line, char *end)
                 ++line_number;
             }
             start = line_feed + 1;
-            suspect = false;
+            may_cut_escape = false;
+            has_quote = false;
         }
-        suspect = suspect || masks.suspects != 0;
+        may_cut_escape = may_cut_escape || masks.cutting != 0;
+        has_quote = has_quote || masks.quotes != 0;
     }
     *line = start;
     return true;

@@ -66,7 +66,11 @@ Document mixed_document(bool with_errors)
             doc.clean("f(" + run + ")", "text f(" + run + ")\nnewline\n");
             break;
         case 2:
-            doc.clean(".B \"" + run + "\" x", "macro B " + (run.empty() ? "{}" : run) + " x\n");
+            // The last quote closes a word, or lies inside one.
+            if (i % 3 == 0)
+                doc.clean(".B \"" + run + "\" x", "macro B " + (run.empty() ? "{}" : run) + " x\n");
+            else
+                doc.clean(".B \"" + run + "\" x\"y", "macro B " + (run.empty() ? "{}" : run) + " x\\\"y\n");
             break;
         case 3:
             doc.clean("\\(em" + run, "char {\\(em}\n" + (run.empty() ? "" : "text " + run + "\n") + "newline\n");
@@ -80,10 +84,13 @@ Document mixed_document(bool with_errors)
             // two bytes after its parenthesis.
             static const std::string cut_short[] = {"\\(", "\\(x", std::string("\\(\0zzz", 6),
                                                     std::string("\\(x\0yyy", 7)};
+            // A quote is left open after a blank, a tab, the period, or a
+            // quote that closed the word before.
+            static const std::string left_open[] = {".I \"", ".I x\t\"", ".\"", ".I \"a\"\""};
             if (i % 2)
                 doc.bad(run + cut_short[i / 2 % 4], "Bad \\( sequence");
             else
-                doc.bad(".I \"" + run, "Unclosed quote in macro call");
+                doc.bad(left_open[i / 2 % 4] + run, "Unclosed quote in macro call");
         }
     }
     return doc;
