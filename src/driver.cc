@@ -162,7 +162,7 @@ bool take_line(const char *line, std::size_t extent)
     if (line[0] == '.' || line[0] == '\'')
         translate_macro_line(line);
     else
-        translate_text_line(line);
+        translate_text_line(line, extent);
     return true;
 }
 

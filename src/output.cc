@@ -12,6 +12,7 @@
 
 #include "roffscript.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -299,16 +300,17 @@ void write_word(const char *start, int length)
     output_advance(out);
 }
 
-const char *write_text_run(const char *run)
+const char *write_text_run(const char *run, std::size_t extent)
 {
-    // The run is part of a line, so it can never need more room than this,
-    // counting what the wide loop puts down past its end.
-    constexpr std::size_t kTextRunRoom =
-        sizeof "text " + 2 * static_cast<std::size_t>(kMaxLineLength) + kQuoteOverwrite;
+    // Room for every byte of the rest of the line quoted, and for what the
+    // wide loop puts down past its end.  Asking no more than that lets the
+    // output block fill almost to its end before it is written.
+    std::size_t room = sizeof "text " + 2 * std::min(extent, static_cast<std::size_t>(kMaxLineLength)) +
+                       kQuoteOverwrite;
     // The run's first byte is never a backslash or the line's end, so the
     // run is never empty.
     const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
-    char *out = output_space(kTextRunRoom);
+    char *out = output_space(room);
     if (out == nullptr) {
         // The checking pass only needs to know where the run ends, which
         // the C library's search finds a vector at a time.

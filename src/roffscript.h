@@ -34,14 +34,17 @@ extern int error_status;
 // write_word writes `length` bytes from `start`, a position inside the
 // current line, as one argument of the script.  `length` is signed because a
 // numbered character may claim bytes past the end of the word it sits in.
-void translate_text_line(const char *line);
+// translate_text_line is also told how far the line may reach: its length,
+// or more where a NUL ends it early.
+void translate_text_line(const char *line, std::size_t extent);
 void translate_macro_line(const char *line);
 void write_word(const char *start, int length);
 // Writes the text command for the run that starts at `run` and takes every
 // byte up to the next backslash or the end of the line, tabs after its first
 // byte included; returns where the run ended.  The run's first byte is
-// neither a backslash nor the end of the line.
-const char *write_text_run(const char *run);
+// neither a backslash nor the end of the line, and the line ends within
+// `extent` bytes of it.
+const char *write_text_run(const char *run, std::size_t extent);
 // Whether write_word puts a backslash in front of `byte` (the backslash
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);

@@ -100,8 +100,9 @@ const char *translate_escape(const char *escape)
 
 }  // namespace
 
-void translate_text_line(const char *line)
+void translate_text_line(const char *line, std::size_t extent)
 {
+    const char *const bound = line + extent;
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
@@ -110,7 +111,7 @@ void translate_text_line(const char *line)
         } else if (*p == '\\') {
             p = translate_escape(p);
         } else {
-            p = write_text_run(p);
+            p = write_text_run(p, static_cast<std::size_t>(bound - p));
         }
     }
     write_literal("newline\n");
