@@ -160,7 +160,7 @@ bool take_line(const char *line, std::size_t extent)
         return false;
     }
     if (line[0] == '.' || line[0] == '\'')
-        translate_macro_line(line);
+        translate_macro_line(line, extent);
     else
         translate_text_line(line, extent);
     return true;

@@ -6,8 +6,14 @@
 // are split at whitespace, except inside double quotes and inside stretches
 // that apostrophes protect.  An unclosed double quote is reported, and the
 // rest of the line becomes the last word all the same.
+//
+// The whole command is put into one stretch of room from the output gate,
+// asked for once per line: a line's words are many and short, and a trip
+// through the gate for each would cost as much as quoting them.
 
 #include "roffscript.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -16,49 +22,65 @@ bool is_space(char byte)
     return is_space_byte(static_cast<unsigned char>(byte));
 }
 
-// Writes the word that starts at `word` and returns where it ended: at the
-// byte that stopped it, or at the line's NUL.
-const char *translate_word(const char *word)
+// Every word costs its separating blank, kWordRoomPerByte bytes for each of
+// its bytes and the room of one numbered character.  Every word but the
+// last takes at least two bytes of the line, itself and what ends it, so
+// ten bytes for each byte of the line hold it; the last word may take just
+// one, and the room of one more numbered character covers that.
+constexpr std::size_t kRoomPerLineByte = 10;
+static_assert(1 + 2 * kWordRoomPerByte + kNumberedCharacterSize <= 2 * kRoomPerLineByte,
+              "a word of two bytes must fit in their room");
+static_assert(sizeof "macro2 \n" + kRoomPerLineByte * kMaxLineLength + kNumberedCharacterSize <=
+                  kOutputBlockSize,
+              "the longest macro line must fit in the output block");
+
+// Finds the end of the word that starts at `word` and returns it: the byte
+// that stopped the word, or the line's NUL.  Puts the word at `*out` and
+// moves `*out` past it, unless `*out` is null, as it is while the input is
+// only checked.
+const char *translate_word(const char *word, char **out)
 {
+    const char *start = word;
+    const char *p;
     if (*word == '"') {
-        const char *content = word + 1;
-        const char *p = content;
+        start = word + 1;
+        p = start;
         while (*p != '\0' && *p != '"')
             ++p;
         if (*p == '\0')
             report_line_error("Unclosed quote in macro call");
-        write_word(content, static_cast<int>(p - content));
-        return p;
+    } else {
+        // The first byte belongs to the word whatever it is; from the second
+        // on, each apostrophe turns protection of whitespace on or off.
+        bool is_protected = false;
+        for (p = word + 1; *p != '\0'; ++p) {
+            if (*p == '\'')
+                is_protected = !is_protected;
+            else if (!is_protected && is_space(*p))
+                break;
+        }
     }
-    // The first byte belongs to the word whatever it is; from the second on,
-    // each apostrophe turns protection of whitespace on or off.
-    bool is_protected = false;
-    const char *p = word + 1;
-    for (; *p != '\0'; ++p) {
-        if (*p == '\'')
-            is_protected = !is_protected;
-        else if (!is_protected && is_space(*p))
-            break;
-    }
-    write_word(word, static_cast<int>(p - word));
+    if (*out != nullptr)
+        *out = put_word(*out, start, static_cast<int>(p - start));
     return p;
 }
 
 }  // namespace
 
-void translate_macro_line(const char *line)
+void translate_macro_line(const char *line, std::size_t extent)
 {
     // A period or apostrophe alone, or followed by whitespace, is no call.
     if (line[1] == '\0' || is_space(line[1]))
         return;
-    if (line[0] == '.')
-        write_literal("macro");
-    else
-        write_literal("macro2");
+    std::size_t line_length = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
+    char *out = output_space(sizeof "macro2 \n" + kRoomPerLineByte * line_length + kNumberedCharacterSize);
+    if (out != nullptr)
+        out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
     const char *p = line + 1;
     for (;;) {
-        write_literal(" ");
-        p = translate_word(p);
+        if (out != nullptr)
+            *out++ = ' ';
+        p = translate_word(p, &out);
         if (*p == '\0')
             break;
         // Step over the closing quote or the whitespace that ended the word,
@@ -69,5 +91,8 @@ void translate_macro_line(const char *line)
         if (*p == '\0')
             break;
     }
-    write_literal("\n");
+    if (out != nullptr) {
+        *out++ = '\n';
+        output_advance(out);
+    }
 }

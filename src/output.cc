@@ -3,8 +3,8 @@
 // Every byte of the script leaves through the gate declared in the header,
 // which writes nothing during the checking pass: the translators run the
 // same way in both passes and only the gate knows the difference.  This file
-// holds the gate's block and its way out to standard output.  write_word quotes one
-// argument with backslashes so that a reader of the script sees one word
+// holds the gate's block and its way out to standard output.  put_word
+// quotes one argument with backslashes so that a reader of the script sees one word
 // whatever bytes the input held: the bytes that the script's syntax gives a
 // meaning (blank, tab, double quote, dollar, semicolon, opening bracket and
 // brace) get a backslash in front, and a backslash from the input is doubled
@@ -178,12 +178,6 @@ const unsigned char *quote_run_ssse3(const unsigned char *p, char **out)
 }
 #endif
 
-// "\u" and up to eight hexadecimal digits.
-constexpr std::size_t kNumberedCharacterSize = 10;
-constexpr std::size_t kWorstBytesPerByte = 4;
-static_assert(kWorstBytesPerByte * kLineBufferSize + kNumberedCharacterSize <= kOutputBlockSize,
-              "a whole word must fit in the output block");
-
 // Puts "\u" and the number that starts at `digits`, in lower-case
 // hexadecimal with at least four digits, at `out`; returns the end.
 char *put_numbered_character(const char *digits, char *out)
@@ -247,19 +241,13 @@ void write_numbered_text(const char *digits)
     output_advance(out);
 }
 
-void write_word(const char *start, int length)
+char *put_word(char *out, const char *start, int length)
 {
-    if (length <= 0) {
-        write_literal("{}");
-        return;
-    }
     // A quoted byte writes two bytes and a numbered character ten for its
-    // three (or fewer, where it reaches past the word), so this much room
-    // holds the whole word.  Nothing inside a word can be wrong, so the
-    // checking pass, which gets no room, has nothing to look at here.
-    char *out = output_space(kWorstBytesPerByte * static_cast<std::size_t>(length) + kNumberedCharacterSize);
-    if (out == nullptr)
-        return;
+    // three (or fewer, where it reaches past the word), so the room the
+    // header asks for holds the whole word.
+    if (length <= 0)
+        return put_literal(out, "{}");
     const char *p = start;
     int remaining = length;
     while (remaining > 0) {
@@ -297,7 +285,7 @@ void write_word(const char *start, int length)
             --remaining;
         }
     }
-    output_advance(out);
+    return out;
 }
 
 const char *write_text_run(const char *run, std::size_t extent)

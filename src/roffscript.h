@@ -31,21 +31,25 @@ extern int error_status;
 // The line must lie in a buffer that holds at least kLineOverread bytes after
 // its NUL: text is scanned a vector at a time, and the last vector may reach
 // past the end of the line (the bytes there are read and never used).
-// write_word writes `length` bytes from `start`, a position inside the
-// current line, as one argument of the script.  `length` is signed because a
-// numbered character may claim bytes past the end of the word it sits in.
-// translate_text_line is also told how far the line may reach: its length,
-// or more where a NUL ends it early.
+// Both are also told how far the line may reach: its length, or more where a
+// NUL ends it early.
 void translate_text_line(const char *line, std::size_t extent);
-void translate_macro_line(const char *line);
-void write_word(const char *start, int length);
+void translate_macro_line(const char *line, std::size_t extent);
+// Puts `length` bytes from `start`, a position inside the current line, at
+// `out` as one argument of the script, and returns the end.  `length` is
+// signed because a numbered character may claim bytes past the end of the
+// word it sits in.  The word needs room for kWordRoomPerByte bytes for each
+// of its bytes and one numbered character (kNumberedCharacterSize) more.
+char *put_word(char *out, const char *start, int length);
+constexpr std::size_t kWordRoomPerByte = 4;
+constexpr std::size_t kNumberedCharacterSize = 10;   // "\u" and up to eight hexadecimal digits
 // Writes the text command for the run that starts at `run` and takes every
 // byte up to the next backslash or the end of the line, tabs after its first
 // byte included; returns where the run ended.  The run's first byte is
 // neither a backslash nor the end of the line, and the line ends within
 // `extent` bytes of it.
 const char *write_text_run(const char *run, std::size_t extent);
-// Whether write_word puts a backslash in front of `byte` (the backslash
+// Whether put_word puts a backslash in front of `byte` (the backslash
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);
 

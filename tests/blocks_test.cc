@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -147,6 +148,27 @@ TEST(Blocks, LineLongerThanAReadBlock)
     std::string input = ".\\\" " + std::string(200 * 1000, 'c') + "\n" + "s" + '\0' +
                         std::string(100 * 1000, 'd') + "\n" + "\\(";
     expect_file_and_pipe(input, "", "Bad \\( sequence on line 3.\n", 1);
+}
+
+TEST(Blocks, LongestMacroLinesOfCostlyWords)
+{
+    // A macro line's command is put down in room asked for once, by the
+    // line's length.  The costliest words, many to a line of the longest
+    // length, at every fill of the output block, must all come out whole.
+    std::string input, script;
+    for (int i = 0; i < 60; ++i) {
+        std::string line = i % 2 ? ".B" : "'B";
+        std::string command = i % 2 ? "macro B" : "macro2 B";
+        const char *word = i % 3 == 0 ? " \\N'955'" : i % 3 == 1 ? " $" : " \"\"";
+        const char *encoded = i % 3 == 0 ? " \\u03bb" : i % 3 == 1 ? " \\$" : " {}";
+        while (line.size() + std::strlen(word) <= 3998 - static_cast<std::size_t>(i)) {
+            line += word;
+            command += encoded;
+        }
+        input += line + "\n";
+        script += command + "\n";
+    }
+    expect_file_and_pipe(input, script, "", 0);
 }
 
 TEST(Blocks, EveryByteIsQuotedAlikeAtEveryOffset)
