@@ -87,45 +87,85 @@ unsigned gather_high_bits(std::uint64_t flags)
 {
     return static_cast<unsigned>(((flags >> 7) * 0x0102040810204080ULL) >> 56);
 }
+
+// The eight bytes at `bytes`, the first at the low end.
+std::uint64_t load_word(const char *bytes)
+{
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    word = __builtin_bswap64(word);
 #endif
+    return word;
+}
+#endif
+
+// One bit for each of the 64 bytes at `chunk` that equals `byte`, the
+// first byte's at the low end.
+std::uint64_t bytes_equal(const char *chunk, char byte)
+{
+    std::uint64_t bits = 0;
+#ifdef ROFFSCRIPT_SSE2
+    const __m128i wanted = _mm_set1_epi8(byte);
+    for (std::size_t i = 0; i < kChunkSize; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chunk + i));
+        bits |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted)))} << i;
+    }
+#else
+    for (std::size_t i = 0; i < kChunkSize; i += 8)
+        bits |= std::uint64_t{gather_high_bits(equal_bytes(load_word(chunk + i), static_cast<unsigned char>(byte)))} << i;
+#endif
+    return bits;
+}
+
+// The line feeds of the 64 bytes at `chunk`, as bytes_equal has them, and
+// whether any of the bytes is a parenthesis, a double quote or a NUL: the
+// candidates for suspect bytes.
+std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_candidates)
+{
+    std::uint64_t line_feeds = 0;
+#ifdef ROFFSCRIPT_SSE2
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i parenthesis = _mm_set1_epi8('(');
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i nul = _mm_setzero_si128();
+    __m128i candidates = _mm_setzero_si128();
+    for (std::size_t i = 0; i < kChunkSize; i += 16) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chunk + i));
+        line_feeds |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, line_feed)))} << i;
+        candidates = _mm_or_si128(candidates, _mm_cmpeq_epi8(bytes, parenthesis));
+        candidates = _mm_or_si128(candidates, _mm_cmpeq_epi8(bytes, quote));
+        candidates = _mm_or_si128(candidates, _mm_cmpeq_epi8(bytes, nul));
+    }
+    *has_candidates = _mm_movemask_epi8(candidates) != 0;
+#else
+    std::uint64_t candidates = 0;
+    for (std::size_t i = 0; i < kChunkSize; i += 8) {
+        std::uint64_t word = load_word(chunk + i);
+        line_feeds |= std::uint64_t{gather_high_bits(equal_bytes(word, '\n'))} << i;
+        candidates |= equal_bytes(word, '(') | equal_bytes(word, '"') | equal_bytes(word, '\0');
+    }
+    *has_candidates = candidates != 0;
+#endif
+    return line_feeds;
+}
 
 // Classifies the 64 bytes at `chunk`; those from `end` on are stale bytes
 // of the block and count as nothing.
 Chunk classify_chunk(const char *chunk, const char *end)
 {
-    std::uint64_t line_feeds = 0, parentheses = 0, nuls = 0, quotes = 0;
-#ifdef ROFFSCRIPT_SSE2
-    const __m128i line_feed = _mm_set1_epi8('\n');
-    const __m128i nul = _mm_setzero_si128();
-    const __m128i parenthesis = _mm_set1_epi8('(');
-    const __m128i quote = _mm_set1_epi8('"');
-    for (std::size_t i = 0; i < kChunkSize; i += 16) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(chunk + i));
-        auto bits = [i](__m128i matches) {
-            return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(matches))) << i;
-        };
-        line_feeds |= bits(_mm_cmpeq_epi8(bytes, line_feed));
-        parentheses |= bits(_mm_cmpeq_epi8(bytes, parenthesis));
-        nuls |= bits(_mm_cmpeq_epi8(bytes, nul));
-        quotes |= bits(_mm_cmpeq_epi8(bytes, quote));
+    bool has_candidates;
+    Chunk masks = {line_feeds_and_candidates(chunk, &has_candidates), 0, 0};
+    // Only the checking pass looks for suspect bytes, and most chunks hold
+    // none: one test of the whole chunk spares it three masks.
+    if (output_pass == 0 && has_candidates) {
+        // A parenthesis in the chunk's last two bytes may be near a line
+        // feed in the next chunk, so it counts as near one.
+        std::uint64_t near_line_feed =
+            (masks.line_feeds >> 1) | (masks.line_feeds >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
+        masks.cutting = bytes_equal(chunk, '\0') | (bytes_equal(chunk, '(') & near_line_feed);
+        masks.quotes = bytes_equal(chunk, '"');
     }
-#else
-    for (std::size_t i = 0; i < kChunkSize; i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, chunk + i, sizeof word);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        word = __builtin_bswap64(word);   // the first byte at the low end
-#endif
-        line_feeds |= std::uint64_t{gather_high_bits(equal_bytes(word, '\n'))} << i;
-        parentheses |= std::uint64_t{gather_high_bits(equal_bytes(word, '('))} << i;
-        nuls |= std::uint64_t{gather_high_bits(equal_bytes(word, '\0'))} << i;
-        quotes |= std::uint64_t{gather_high_bits(equal_bytes(word, '"'))} << i;
-    }
-#endif
-    // A parenthesis in the chunk's last two bytes may be near a line feed in
-    // the next chunk, so it counts as near one.
-    std::uint64_t near_end = (line_feeds >> 1) | (line_feeds >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
-    Chunk masks = {line_feeds, nuls | (parentheses & near_end), quotes};
     std::size_t valid = static_cast<std::size_t>(end - chunk);
     if (valid < kChunkSize) {
         std::uint64_t inside = (std::uint64_t{1} << valid) - 1;
