@@ -12,7 +12,6 @@
 
 #include "roffscript.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -79,7 +78,7 @@ const unsigned char *quote_run(const unsigned char *p, char **out)
 
 // The wide loop below puts down 32 bytes at a time, past the end of what it
 // keeps, and reads 16 at a time, past the run's NUL.
-constexpr std::size_t kQuoteOverwrite = 32;
+static_assert(kTextRunOverwrite >= 32, "the wide loop puts down 32 bytes at a time");
 static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's last one");
 
 #ifdef ROFFSCRIPT_SSSE3
@@ -231,14 +230,11 @@ int finish_output()
     return saved_output_errno;
 }
 
-void write_numbered_text(const char *digits)
+char *put_numbered_text(char *out, const char *digits)
 {
-    char *out = output_space(sizeof "text \n" + kNumberedCharacterSize);
-    if (out == nullptr)
-        return;
     out = put_numbered_character(digits, put_literal(out, "text "));
     *out++ = '\n';
-    output_advance(out);
+    return out;
 }
 
 char *put_word(char *out, const char *start, int length)
@@ -288,35 +284,17 @@ char *put_word(char *out, const char *start, int length)
     return out;
 }
 
-const char *write_text_run(const char *run, std::size_t extent)
+const char *put_text_run(const char *run, char **out)
 {
-    // Room for every byte of the rest of the line quoted, and for what the
-    // wide loop puts down past its end.  Asking no more than that lets the
-    // output block fill almost to its end before it is written.
-    std::size_t room = sizeof "text " + 2 * std::min(extent, static_cast<std::size_t>(kMaxLineLength)) +
-                       kQuoteOverwrite;
-    // The run's first byte is never a backslash or the line's end, so the
-    // run is never empty.
     const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
-    char *out = output_space(room);
-    if (out == nullptr) {
-        // The checking pass only needs to know where the run ends, which
-        // the C library's search finds a vector at a time.
-#ifdef __GLIBC__
-        return strchrnul(run, '\\');
-#else
-        const char *backslash = std::strchr(run, '\\');
-        return backslash != nullptr ? backslash : run + std::strlen(run);
-#endif
-    }
-    out = put_literal(out, "text ");
+    char *o = put_literal(*out, "text ");
 #ifdef ROFFSCRIPT_SSSE3
-    p = has_ssse3 ? quote_run_ssse3(p, &out) : quote_run(p, &out);
+    p = has_ssse3 ? quote_run_ssse3(p, &o) : quote_run(p, &o);
 #else
-    p = quote_run(p, &out);
+    p = quote_run(p, &o);
 #endif
-    *out++ = '\n';
-    output_advance(out);
+    *o++ = '\n';
+    *out = o;
     return reinterpret_cast<const char *>(p);
 }
 

@@ -43,12 +43,13 @@ void translate_macro_line(const char *line, std::size_t extent);
 char *put_word(char *out, const char *start, int length);
 constexpr std::size_t kWordRoomPerByte = 4;
 constexpr std::size_t kNumberedCharacterSize = 10;   // "\u" and up to eight hexadecimal digits
-// Writes the text command for the run that starts at `run` and takes every
-// byte up to the next backslash or the end of the line, tabs after its first
-// byte included; returns where the run ended.  The run's first byte is
-// neither a backslash nor the end of the line, and the line ends within
-// `extent` bytes of it.
-const char *write_text_run(const char *run, std::size_t extent);
+// Puts the text command for the run that starts at `run` at `*out`, and
+// moves `*out` past it; the run takes every byte up to the next backslash or
+// the end of the line, tabs after its first byte included, and its first
+// byte is neither.  Returns where the run ended.  The command needs room for
+// its bytes quoted and kTextRunOverwrite more, which may be written over.
+const char *put_text_run(const char *run, char **out);
+constexpr std::size_t kTextRunOverwrite = 32;
 // Whether put_word puts a backslash in front of `byte` (the backslash
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);
@@ -111,9 +112,9 @@ inline char *put_literal(char *out, const char (&literal)[N])
     return out + (N - 1);
 }
 
-// Writes the text command for a numbered character: "\u" and the number
-// that starts at `digits`, in hexadecimal.
-void write_numbered_text(const char *digits);
+// Puts the text command for a numbered character, "\u" and the number that
+// starts at `digits` in hexadecimal, at `out`; returns the end.
+char *put_numbered_text(char *out, const char *digits);
 
 // Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
 inline bool is_space_byte(unsigned char byte)

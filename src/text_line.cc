@@ -10,44 +10,62 @@
 
 #include "roffscript.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-// The font byte is an argument of its own, so it is quoted as write_word
-// quotes a byte, the backslash included.
-void write_font_command(unsigned char font)
+// Every byte of a text line costs at most six bytes of script.  The dearest
+// stretch is a run of one quoted byte ("text \$" and its line feed, eight
+// bytes) before an escape written as a special character ("char {\z}" and
+// its line feed, ten bytes for two) or a numbered character ("\N'", sixteen
+// bytes for three): eighteen bytes for three, or twenty-four for four.  An
+// escape on its own, or a tab, costs less than six a byte; a run at the end
+// of the line, with no escape after it to share its cost, may cost six more
+// than its share.
+constexpr std::size_t kRoomPerLineByte = 6;
+constexpr std::size_t kRoomPerLine = 6 + sizeof "newline\n" + kTextRunOverwrite;
+static_assert(kRoomPerLineByte * kMaxLineLength + kRoomPerLine <= kOutputBlockSize,
+              "the longest text line must fit in the output block");
+
+// Puts a literal at `out`, unless `out` is null, as it is while the input is
+// only checked.
+template <std::size_t N>
+void put(char *&out, const char (&literal)[N])
 {
-    char *out = output_space(sizeof "font \\f\n");
-    if (out == nullptr)
-        return;
+    if (out != nullptr)
+        out = put_literal(out, literal);
+}
+
+// The font byte is an argument of its own, so it is quoted as put_word
+// quotes a byte, the backslash included.
+char *put_font_command(char *out, unsigned char font)
+{
     out = put_literal(out, "font ");
     if (font == '\\' || takes_backslash(font))
         *out++ = '\\';
     *out++ = static_cast<char>(font);
     *out++ = '\n';
-    output_advance(out);
+    return out;
 }
 
 // The two bytes of a special character's name stand inside braces, where
 // only a brace or a backslash could upset the reader's count of them.
-void write_character_command(const char *name)
+char *put_character_command(char *out, const char *name)
 {
-    char *out = output_space(sizeof "char {\\(\\x\\y}\n");
-    if (out == nullptr)
-        return;
     out = put_literal(out, "char {\\(");
     for (int i = 0; i < 2; ++i) {
         if (name[i] == '{' || name[i] == '}' || name[i] == '\\')
             *out++ = '\\';
         *out++ = name[i];
     }
-    output_advance(put_literal(out, "}\n"));
+    return put_literal(out, "}\n");
 }
 
-// Writes the escape that starts at the backslash `escape` and returns the
-// position where scanning goes on.
-const char *translate_escape(const char *escape)
+// Translates the escape that starts at the backslash `escape`, putting its
+// command at `out` unless `out` is null, and returns the position where
+// scanning goes on.
+const char *translate_escape(const char *escape, char *&out)
 {
     const char *after = escape + 1;
     switch (*after) {
@@ -58,21 +76,22 @@ const char *translate_escape(const char *escape)
         // A font escape with no font byte left writes nothing.
         if (after[1] == '\0')
             return after + 1;
-        write_font_command(static_cast<unsigned char>(after[1]));
+        if (out != nullptr)
+            out = put_font_command(out, static_cast<unsigned char>(after[1]));
         return after + 2;
     case '-':
-        write_literal("dash\n");
+        put(out, "dash\n");
         return after + 1;
     case 'e':
-        write_literal("text \\\\\n");
+        put(out, "text \\\\\n");
         return after + 1;
     case '.':
-        write_literal("text .\n");
+        put(out, "text .\n");
         return after + 1;
     case '&':
         return after + 1;
     case '0':
-        write_literal("text { }\n");
+        put(out, "text { }\n");
         return after + 1;
     case '(':
         if (after[1] == '\0' || after[2] == '\0') {
@@ -80,11 +99,13 @@ const char *translate_escape(const char *escape)
             report_line_error("Bad \\( sequence");
             return after;
         }
-        write_character_command(after + 1);
+        if (out != nullptr)
+            out = put_character_command(out, after + 1);
         return after + 3;
     case 'N':
         if (after[1] == '\'') {
-            write_numbered_text(after + 2);
+            if (out != nullptr)
+                out = put_numbered_text(out, after + 2);
             // The escape runs to the next apostrophe, or to the end of the line.
             const char *close = std::strchr(after + 2, '\'');
             return close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
@@ -93,26 +114,45 @@ const char *translate_escape(const char *escape)
     default:
         break;
     }
-    const char other[] = {'c', 'h', 'a', 'r', ' ', '{', '\\', *after, '}', '\n'};
-    write_bytes(other, sizeof other);
+    if (out != nullptr) {
+        out = put_literal(out, "char {\\");
+        *out++ = *after;
+        out = put_literal(out, "}\n");
+    }
     return after + 1;
+}
+
+// Where the run that starts at `run` ends, found by the C library's search
+// a vector at a time: all the checking pass needs to know of a run.
+const char *run_end(const char *run)
+{
+#ifdef __GLIBC__
+    return strchrnul(run, '\\');
+#else
+    const char *backslash = std::strchr(run, '\\');
+    return backslash != nullptr ? backslash : run + std::strlen(run);
+#endif
 }
 
 }  // namespace
 
 void translate_text_line(const char *line, std::size_t extent)
 {
-    const char *const bound = line + extent;
+    std::size_t most = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
+    char *out = output_space(kRoomPerLineByte * most + kRoomPerLine);
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
-            write_literal("tab\n");
+            put(out, "tab\n");
             ++p;
         } else if (*p == '\\') {
-            p = translate_escape(p);
+            p = translate_escape(p, out);
+        } else if (out != nullptr) {
+            p = put_text_run(p, &out);
         } else {
-            p = write_text_run(p, static_cast<std::size_t>(bound - p));
+            p = run_end(p);
         }
     }
-    write_literal("newline\n");
+    if (out != nullptr)
+        output_advance(put_literal(out, "newline\n"));
 }

@@ -156,7 +156,10 @@ TEST(Blocks, LongestMacroLinesOfCostlyWords)
     // line's length.  The costliest words, many to a line of the longest
     // length, at every fill of the output block, must all come out whole.
     std::string input, script;
-    for (int i = 0; i < 60; ++i) {
+    for (int i = 0; i < 120; ++i) {
+        std::string plain(static_cast<std::size_t>(1 + i * 397 % 3000), 'p');
+        input += plain + "\n";
+        script += "text " + plain + "\nnewline\n";
         std::string line = i % 2 ? ".B" : "'B";
         std::string command = i % 2 ? "macro B" : "macro2 B";
         const char *word = i % 3 == 0 ? " \\N'955'" : i % 3 == 1 ? " $" : " \"\"";
@@ -167,6 +170,37 @@ TEST(Blocks, LongestMacroLinesOfCostlyWords)
         }
         input += line + "\n";
         script += command + "\n";
+    }
+    expect_file_and_pipe(input, script, "", 0);
+}
+
+TEST(Blocks, LongestTextLinesOfCostlyConstructs)
+{
+    // A text line's commands are put down in room asked for once, by the
+    // line's length.  The costliest stretches, a run of one quoted byte
+    // before a special character or a numbered one, fill the longest lines
+    // at every fill of the output block.
+    struct Stretch {
+        const char *input, *script;
+    } const stretches[] = {{"$\\z", "text \\$\nchar {\\z}\n"},
+                           {"a\\N''", "text a\ntext \\ufffd\n"},
+                           {"\t\\({}", "tab\nchar {\\(\\{\\}}\n"}};
+    std::string input, script;
+    for (const Stretch &stretch : stretches) {
+        for (int i = 0; i < 40; ++i) {
+            // A plain line of its own length first, so that the long line
+            // starts at ever other fills of the output block.
+            std::string plain(static_cast<std::size_t>(1 + i * 397 % 3000), 'p');
+            input += plain + "\n";
+            script += "text " + plain + "\nnewline\n";
+            std::string line;
+            while (line.size() + std::strlen(stretch.input) <= 3998 - static_cast<std::size_t>(i)) {
+                line += stretch.input;
+                script += stretch.script;
+            }
+            input += line + "\n";
+            script += "newline\n";
+        }
     }
     expect_file_and_pipe(input, script, "", 0);
 }
