@@ -206,12 +206,6 @@ void flush_output_block()
     output_block_length = 0;
 }
 
-void write_bytes_unbuffered(const char *bytes, std::size_t count)
-{
-    flush_output_block();
-    put(bytes, count);
-}
-
 bool takes_backslash(unsigned char byte)
 {
     return kWordBytes.of[byte].length == 2;

@@ -57,14 +57,14 @@ bool takes_backslash(unsigned char byte);
 // The output gate.  Bytes reach standard output only during the output
 // pass.  They are gathered in one block, handed to the C library a block at
 // a time: commands are a few bytes each, and a library call per command
-// would cost more than translating it.  The first failed write is
-// remembered by its errno and later output is dropped; finish_output
-// flushes and returns 0 or that errno.
+// would cost more than translating it.  A translator asks for room for a
+// whole line's commands at once, puts them there and hands back the end.
+// The first failed write is remembered by its errno and later output is
+// dropped; finish_output flushes and returns 0 or that errno.
 constexpr std::size_t kOutputBlockSize = 48 * 1024;
 extern char output_block[kOutputBlockSize];
 extern std::size_t output_block_length;
 void flush_output_block();
-void write_bytes_unbuffered(const char *bytes, std::size_t count);
 int output_failure();
 int finish_output();
 
@@ -83,24 +83,6 @@ inline char *output_space(std::size_t count)
 inline void output_advance(const char *end)
 {
     output_block_length = static_cast<std::size_t>(end - output_block);
-}
-
-inline void write_bytes(const char *bytes, std::size_t count)
-{
-    if (output_pass == 0)
-        return;
-    if (count > kOutputBlockSize - output_block_length) {
-        write_bytes_unbuffered(bytes, count);
-        return;
-    }
-    std::memcpy(output_block + output_block_length, bytes, count);
-    output_block_length += count;
-}
-
-template <std::size_t N>
-inline void write_literal(const char (&literal)[N])
-{
-    write_bytes(literal, N - 1);
 }
 
 // Puts a literal, without its NUL, into room from output_space and returns
