@@ -21,6 +21,7 @@
 
 #include "roffscript.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -199,10 +200,13 @@ bool take_line(const char *line, std::size_t extent)
         std::fprintf(stderr, "Too long line. Max is %d chars.\n", kMaxLineLength);
         return false;
     }
+    // The line passed the length test, so only a NUL that ends it early
+    // can leave `extent` beyond the limit; the translators need no more.
+    std::size_t reach = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
     if (line[0] == '.' || line[0] == '\'')
-        translate_macro_line(line, extent);
+        translate_macro_line(line, reach);
     else
-        translate_text_line(line, extent);
+        translate_text_line(line, reach);
     return true;
 }
 
@@ -288,7 +292,8 @@ struct ReadBlock {
     char *bytes;
     std::size_t size;
 };
-static_assert(kOutputBlockSize - kChunkSize > kReadBlockSize, "the output block must be the larger");
+static_assert(kOutputBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
+              "the output block, read into, must hold the longest line with its line feed");
 
 ReadBlock block_for_pass()
 {
@@ -298,9 +303,9 @@ ReadBlock block_for_pass()
 }
 
 // Reads `input` to its end, a block at a time, and takes its lines.  During
-// the checking pass `spool`, when there is one, receives
-// a copy of every block before its line feeds are overwritten.  Returns
-// false when the run must end: the reason has been reported.
+// the checking pass `spool`, when there is one, receives a copy of every
+// block before its line feeds are overwritten.  Returns false when the run
+// must end: the reason has been reported.
 bool run_pass(std::FILE *input, std::FILE *spool)
 {
     const ReadBlock block = block_for_pass();

@@ -13,8 +13,6 @@
 
 #include "roffscript.h"
 
-#include <algorithm>
-
 namespace {
 
 bool is_space(char byte)
@@ -72,8 +70,7 @@ void translate_macro_line(const char *line, std::size_t extent)
     // A period or apostrophe alone, or followed by whitespace, is no call.
     if (line[1] == '\0' || is_space(line[1]))
         return;
-    std::size_t line_length = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
-    char *out = output_space(sizeof "macro2 \n" + kRoomPerLineByte * line_length + kNumberedCharacterSize);
+    char *out = output_space(sizeof "macro2 \n" + kRoomPerLineByte * extent + kNumberedCharacterSize);
     if (out != nullptr)
         out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
     const char *p = line + 1;

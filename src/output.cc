@@ -1,14 +1,15 @@
 // The output gate and the word encoder.
 //
 // Every byte of the script leaves through the gate declared in the header,
-// which writes nothing during the checking pass: the translators run the
-// same way in both passes and only the gate knows the difference.  This file
-// holds the gate's block and its way out to standard output.  put_word
-// quotes one argument with backslashes so that a reader of the script sees one word
-// whatever bytes the input held: the bytes that the script's syntax gives a
-// meaning (blank, tab, double quote, dollar, semicolon, opening bracket and
-// brace) get a backslash in front, and a backslash from the input is doubled
-// unless it starts a numbered character or a digit-width space.
+// which gives no room during the checking pass: the translators then only
+// scan, and report what is wrong.  This file holds the gate's block and its
+// way out to standard output, and the encoders that fill it.  put_word
+// quotes one argument with backslashes so that a reader of the script sees
+// one word whatever bytes the input held: the bytes that the script's syntax
+// gives a meaning (blank, tab, double quote, dollar, semicolon, opening
+// bracket and brace) get a backslash in front, and a backslash from the
+// input is doubled unless it starts a numbered character or a digit-width
+// space.
 
 #include "roffscript.h"
 

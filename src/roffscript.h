@@ -32,7 +32,7 @@ extern int error_status;
 // its NUL: text is scanned a vector at a time, and the last vector may reach
 // past the end of the line (the bytes there are read and never used).
 // Both are also told how far the line may reach: its length, or more where a
-// NUL ends it early.
+// NUL ends it early, and never more than kMaxLineLength.
 void translate_text_line(const char *line, std::size_t extent);
 void translate_macro_line(const char *line, std::size_t extent);
 // Puts `length` bytes from `start`, a position inside the current line, at

@@ -10,7 +10,6 @@
 
 #include "roffscript.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -138,8 +137,7 @@ const char *run_end(const char *run)
 
 void translate_text_line(const char *line, std::size_t extent)
 {
-    std::size_t most = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
-    char *out = output_space(kRoomPerLineByte * most + kRoomPerLine);
+    char *out = output_space(kRoomPerLineByte * extent + kRoomPerLine);
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
