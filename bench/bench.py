@@ -6,13 +6,14 @@ Usage: bench/bench.py [ROFFSCRIPT] [--runs N]
 Builds its documents in bench/work (kept between runs): real manual pages
 from /usr/share/man concatenated to at least 90 MB, the same twice over,
 dense pages of escapes and quoting drawn at random in short and in
-four-times-longer lines, and a 1 KB page.  For each it times roffscript with its output into a pipe, and in the
-same run the floor `cat F >/dev/null; cat F` into the same pipe, and
-roffscript reading the file through a pipe, taking turns several times,
-and prints the medians: MB/s of input, the ratio to the floor, the cost of
-piped input, peak resident memory and the program's own memory.  Ratios
-taken in one run are what to compare: the machines are shared and absolute
-times drift.
+four-times-longer lines, and a 1 KB page.  For each it times roffscript
+with its output into a pipe, and in the same run the floor `cat F
+>/dev/null; cat F` into the same pipe, and roffscript reading the file
+through a pipe, taking turns several times, and prints the medians: MB/s
+of input, the ratio to the floor (the median of each round's ratio, and
+the ratio of the two medians beside it), the cost of piped input, peak
+resident memory and the program's own memory.  Ratios taken in one run are
+what to compare: the machines are shared and absolute times drift.
 """
 
 import ctypes
@@ -133,13 +134,21 @@ def run_once(command):
 
 
 def timed(commands, runs):
-    """Median wall time of each command.  The commands take turns, round by
-    round, so that a machine that grows busier slows them all alike."""
+    """The wall times of each command, one a round.  The commands take turns,
+    round by round, so that a machine that grows busier slows them all
+    alike."""
     times = [[] for _ in commands]
     for _ in range(runs):
         for i, command in enumerate(commands):
             times[i].append(run_once(command))
-    return [statistics.median(t) for t in times]
+    return times
+
+
+def median_ratio(numerators, denominators):
+    """The median of the ratios of two commands' times taken in the same
+    rounds.  Times taken moments apart share the machine's mood, so their
+    ratio drifts less than the ratio of two medians does."""
+    return statistics.median(a / b for a, b in zip(numerators, denominators))
 
 
 # Tracing the run stops it on its way out, when its memory can be counted.
@@ -206,19 +215,22 @@ def main():
 
     q = lambda s: "'" + s.replace("'", "'\\''") + "'"
     print(f"{'document':<14} {'MB':>7} {'roffscript s':>12} {'floor s':>8} {'MB/s':>7} {'x floor':>7}"
-          f" {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'own KiB':>7}")
+          f" {'med/med':>7} {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'own KiB':>7}")
     results = {}
     for name, path in paths.items():
         size = os.path.getsize(path)
         n = runs if size > MB else runs * 20
         subprocess.run([roffscript, path], stdout=subprocess.DEVNULL, check=True)  # warm the cache
-        mine, floor, piped = timed([f"{q(roffscript)} {q(path)}",
-                                    f"{{ cat {q(path)} >/dev/null; cat {q(path)}; }}",
-                                    f"cat {q(path)} | {q(roffscript)}"], n)
+        times = timed([f"{q(roffscript)} {q(path)}",
+                       f"{{ cat {q(path)} >/dev/null; cat {q(path)}; }}",
+                       f"cat {q(path)} | {q(roffscript)}"], n)
+        mine, floor, piped = (statistics.median(t) for t in times)
+        over_floor = median_ratio(times[0], times[1])
         peak, own = memory(roffscript, path, runs)
         results[name] = (size, mine, peak, own)
-        print(f"{name:<14} {size / MB:7.1f} {mine:12.3f} {floor:8.3f} {size / MB / mine:7.0f} {mine / floor:7.2f}"
-              f" {piped:9.3f} {piped / mine:9.2f} {peak:8.0f} {own if own is not None else '-':>7}")
+        print(f"{name:<14} {size / MB:7.1f} {mine:12.3f} {floor:8.3f} {size / MB / mine:7.0f} {over_floor:7.2f}"
+              f" {mine / floor:7.2f} {piped:9.3f} {median_ratio(times[2], times[0]):9.2f}"
+              f" {peak:8.0f} {own if own is not None else '-':>7}")
 
     per_byte = {name: mine / size for name, (size, mine, _, _) in results.items()}
     print(f"dense-short per byte / real per byte: {per_byte['dense-short.1'] / per_byte['real.1']:.2f}")
