@@ -1,25 +1,21 @@
-// The two passes over the input.
+// How blocks of input become lines.
 //
-// The input is translated twice: a checking pass that writes nothing and
-// only reports, then, if nothing was wrong, an output pass that writes the
-// script.  A run therefore writes either the whole script or none of it.
-//
-// Input is read a block at a time straight into one fixed buffer, with the
-// stream's own buffering turned off, and every line is translated where it
-// lies in the block: the bytes are copied once, out of the kernel.  Line
-// feeds are found 64 bytes at a time as a mask of bits, so that a line costs
-// a few instructions rather than a search of its own.  The same masks mark
-// the only bytes that can make a line fail, and the checking pass merely
-// counts the lines without them: most lines of a page are never translated
-// until the output pass.
+// Every line is translated where it lies in the block that was read: the
+// bytes are copied once, out of the kernel.  Line feeds are found 64 bytes
+// at a time as a mask of bits, so that a line costs a few instructions
+// rather than a search of its own.  The same masks mark the only bytes that
+// can make a line fail, and the checking pass merely counts the lines
+// without them: most lines of a page are never translated until the output
+// pass.
 //
 // A physical line longer than the block is handled from what the block
 // holds, and the rest of it is discarded up to its line feed, so a line
-// always counts once however long it is.  Input that cannot be read twice
-// (a pipe, a terminal) is copied during the checking pass to a temporary
-// file, and the output pass reads that copy.
+// always counts once however long it is.
+
+#include "lines.h"
 
 #include "roffscript.h"
+#include "source.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,10 +29,6 @@
 #define ROFFSCRIPT_SSE2 1
 #include <emmintrin.h>
 #endif
-
-int output_pass = 0;
-int line_number = 0;
-int error_status = 0;
 
 namespace {
 
@@ -182,8 +174,6 @@ Chunk classify_chunk(const char *chunk, const char *end)
     return masks;
 }
 
-const char *input_name = "-";
-
 bool is_comment(const char *line)
 {
     // The tests stop at the line's NUL, so a short line is never read past.
@@ -279,16 +269,6 @@ bool take_lines(char **line, char *end)
     return true;
 }
 
-void report_system_error(const char *what)
-{
-    std::fprintf(stderr, "%s: %s\n", what, std::strerror(errno));
-}
-
-void report_read_error()
-{
-    std::fprintf(stderr, "Couldn't read \"%s\": %s\n", input_name, std::strerror(errno));
-}
-
 // The block that a pass reads into, and how much of it it fills; what
 // lies past that is slack of kChunkSize bytes.  The checking pass writes
 // nothing, so the output block is idle then and serves as a larger read
@@ -307,32 +287,24 @@ ReadBlock block_for_pass()
     return {read_block, kReadBlockSize};
 }
 
-// Reads `input` to its end, a block at a time, and takes its lines.  During
-// the checking pass `spool`, when there is one, receives a copy of every
-// block before its line feeds are overwritten.  Returns false when the run
-// must end: the reason has been reported.
-bool run_pass(std::FILE *input, std::FILE *spool)
+}  // namespace
+
+bool take_all_lines()
 {
     const ReadBlock block = block_for_pass();
     std::size_t held = 0;    // bytes of an unfinished line at the block's start
     bool skipping = false;   // discarding the rest of a line that filled the block
     for (;;) {
-        std::size_t got = std::fread(block.bytes + held, 1, block.size - held, input);
+        std::size_t got;
+        if (!read_source(block.bytes + held, block.size - held, &got))
+            return false;
         if (got == 0) {
-            if (std::ferror(input)) {
-                report_read_error();
-                return false;
-            }
             // A last line without a line feed is a line all the same.
             if (held > 0 && !skipping) {
                 block.bytes[held] = '\0';
                 return take_line(block.bytes, held);
             }
             return true;
-        }
-        if (spool != nullptr && std::fwrite(block.bytes + held, 1, got, spool) != got) {
-            report_system_error("Couldn't write temporary file");
-            return false;
         }
         char *line = block.bytes;
         char *end = block.bytes + held + got;
@@ -364,80 +336,4 @@ bool run_pass(std::FILE *input, std::FILE *spool)
         if (output_failure() != 0)
             return true;
     }
-}
-
-// Runs the checking pass and, when it found nothing wrong, the output pass,
-// from the same start.  Returns the exit status.
-int run_passes(std::FILE *input, std::FILE *spool, const std::fpos_t &input_start)
-{
-    for (output_pass = 0; output_pass < kPassCount; ++output_pass) {
-        line_number = 0;
-        error_status = 0;
-        if (!run_pass(input, output_pass == 0 ? spool : nullptr))
-            return 1;
-        if (error_status != 0)
-            return error_status;
-        if (output_pass + 1 == kPassCount)
-            break;
-        if (spool != nullptr) {
-            if (std::fflush(spool) != 0 || std::ferror(spool)) {
-                report_system_error("Couldn't write temporary file");
-                return 1;
-            }
-            std::rewind(spool);
-            input = spool;
-        } else if (std::fsetpos(input, &input_start) != 0) {
-            report_read_error();
-            return 1;
-        }
-    }
-    return error_status;
-}
-
-}  // namespace
-
-void report_line_error(const char *what)
-{
-    std::fprintf(stderr, "%s on line %d.\n", what, line_number);
-    error_status = 1;
-}
-
-int translate_document(std::FILE *input, const char *name)
-{
-    input_name = name;
-    // Every stream moves whole blocks of ours, so none needs a buffer of its
-    // own: each read and write goes straight to the system.
-    std::setvbuf(input, nullptr, _IONBF, 0);
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-
-    // Where the checking pass starts is where the output pass must start
-    // again, which need not be the start of the file.  Input that has no
-    // position is read once and replayed from a copy.
-    std::fpos_t input_start{};
-    std::FILE *spool = nullptr;
-    errno = 0;
-    if (std::fgetpos(input, &input_start) != 0) {
-        if (errno != ESPIPE) {
-            report_read_error();
-            return 1;
-        }
-        spool = std::tmpfile();
-        if (spool == nullptr) {
-            report_system_error("Couldn't create temporary file");
-            return 1;
-        }
-        std::setvbuf(spool, nullptr, _IONBF, 0);
-    }
-
-    int status = run_passes(input, spool, input_start);
-    if (spool != nullptr)
-        std::fclose(spool);
-    int write_errno = finish_output();
-    if (status != 0)
-        return status;
-    if (write_errno != 0) {
-        std::fprintf(stderr, "Couldn't write output: %s\n", std::strerror(write_errno));
-        return 1;
-    }
-    return 0;
 }

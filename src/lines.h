@@ -1,0 +1,11 @@
+// How blocks of input become lines, each counted and handed to its
+// translator.
+
+#ifndef ROFFSCRIPT_LINES_H
+#define ROFFSCRIPT_LINES_H
+
+// Reads the current pass's input to its end and takes every line of it.
+// Returns false when the run must end: the reason has been reported.
+bool take_all_lines();
+
+#endif

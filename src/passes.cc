@@ -1,0 +1,63 @@
+// The two passes over the input.
+//
+// The input is translated twice: a checking pass that writes nothing and
+// only reports, then, if nothing was wrong, an output pass that writes the
+// script.  A run therefore writes either the whole script or none of it.
+
+#include "roffscript.h"
+
+#include "lines.h"
+#include "source.h"
+
+#include <cerrno>
+#include <cstring>
+
+int output_pass = 0;
+int line_number = 0;
+int error_status = 0;
+
+namespace {
+
+// Runs the checking pass and, when it found nothing wrong, the output pass,
+// from the same start.  Returns the exit status.
+int run_passes()
+{
+    for (output_pass = 0; output_pass < kPassCount; ++output_pass) {
+        line_number = 0;
+        error_status = 0;
+        if (!take_all_lines())
+            return 1;
+        if (error_status != 0)
+            return error_status;
+        if (output_pass + 1 == kPassCount)
+            break;
+        if (!rewind_source())
+            return 1;
+    }
+    return error_status;
+}
+
+}  // namespace
+
+void report_line_error(const char *what)
+{
+    std::fprintf(stderr, "%s on line %d.\n", what, line_number);
+    error_status = 1;
+}
+
+int translate_document(std::FILE *input, const char *name)
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    if (!open_source(input, name))
+        return 1;
+    int status = run_passes();
+    close_source();
+    int write_errno = finish_output();
+    if (status != 0)
+        return status;
+    if (write_errno != 0) {
+        std::fprintf(stderr, "Couldn't write output: %s\n", std::strerror(write_errno));
+        return 1;
+    }
+    return 0;
+}
