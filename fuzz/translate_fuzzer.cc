@@ -14,7 +14,7 @@
 // streams of the C library at temporary files for the length of a run; the fuzzer's
 // and the sanitizers' own reports still reach the real standard error.
 
-#include "roffscript.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstdint>

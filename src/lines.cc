@@ -14,7 +14,9 @@
 
 #include "lines.h"
 
-#include "roffscript.h"
+#include "line.h"
+#include "output.h"
+#include "run.h"
 #include "source.h"
 
 #include <algorithm>

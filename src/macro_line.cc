@@ -11,7 +11,9 @@
 // asked for once per line: a line's words are many and short, and a trip
 // through the gate for each would cost as much as quoting them.
 
-#include "roffscript.h"
+#include "line.h"
+#include "output.h"
+#include "words.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // roffscript reads the file named by its only argument, or standard input,
 // and writes the script to standard output.  It takes no options.
 
-#include "roffscript.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstring>

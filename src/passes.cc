@@ -4,9 +4,11 @@
 // only reports, then, if nothing was wrong, an output pass that writes the
 // script.  A run therefore writes either the whole script or none of it.
 
-#include "roffscript.h"
+#include "run.h"
 
+#include "line.h"
 #include "lines.h"
+#include "output.h"
 #include "source.h"
 
 #include <cerrno>

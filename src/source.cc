@@ -9,7 +9,7 @@
 
 #include "source.h"
 
-#include "roffscript.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstring>

@@ -8,7 +8,9 @@
 // are quoted just enough that every command stays one line of one word per
 // argument.
 
-#include "roffscript.h"
+#include "line.h"
+#include "output.h"
+#include "words.h"
 
 #include <cstring>
 

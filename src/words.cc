@@ -1,0 +1,298 @@
+// Word quoting.
+//
+// put_word quotes one argument with backslashes so that a reader of the script sees
+// one word whatever bytes the input held: the bytes that the script's syntax
+// gives a meaning (blank, tab, double quote, dollar, semicolon, opening
+// bracket and brace) get a backslash in front, and a backslash from the
+// input is doubled unless it starts a numbered character or a digit-width
+// space.
+
+#include "words.h"
+
+#include "line.h"
+#include "output.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(ROFFSCRIPT_PORTABLE)
+#define ROFFSCRIPT_SSSE3 1
+#include <tmmintrin.h>
+#endif
+
+namespace {
+
+// How each byte value is written inside a word: the bytes to put down and
+// how many of them to keep.  A quoted byte gets a backslash in front; every
+// other byte is itself.  The backslash, which starts an escape inside a word,
+// and the NUL at the end of the line keep none: both end a text run.
+struct alignas(4) ByteEncoding {
+    char bytes[2];
+    unsigned char length;
+};
+
+struct ByteEncodings {
+    ByteEncoding of[256] = {};
+    constexpr ByteEncodings()
+    {
+        for (int byte = 1; byte < 256; ++byte)
+            of[byte] = {{static_cast<char>(byte), '\0'}, 1};
+        for (const char *byte = "\t \"$;[{"; *byte != '\0'; ++byte)
+            of[static_cast<unsigned char>(*byte)] = {{'\\', *byte}, 2};
+        of[static_cast<unsigned char>('\\')].length = 0;
+    }
+};
+constexpr ByteEncodings kWordBytes;
+
+// Puts a plain or quoted byte at `out` and returns the end.  Two bytes are
+// always put down, and the next byte writes over the second where only one
+// is kept: blanks come every few bytes in text, too often and too
+// irregularly for a branch to guess, and one store costs less than two.
+inline char *put_word_byte(char *out, const ByteEncoding &encoding)
+{
+    std::memcpy(out, encoding.bytes, sizeof encoding.bytes);
+    return out + encoding.length;
+}
+
+bool read_decimal(const char *digits, long long *value);
+
+// Quotes the bytes from `p` up to the first backslash or NUL at `*out`, and
+// moves `*out` past them; returns where the run stopped.
+const unsigned char *quote_run(const unsigned char *p, char **out)
+{
+    char *o = *out;
+    for (; kWordBytes.of[*p].length != 0; ++p)
+        o = put_word_byte(o, kWordBytes.of[*p]);
+    *out = o;
+    return p;
+}
+
+// The wide loop below puts down 32 bytes at a time, past the end of what it
+// keeps, and reads 16 at a time, past the run's NUL.
+static_assert(kTextRunOverwrite >= 32, "the wide loop puts down 32 bytes at a time");
+static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's last one");
+
+#ifdef ROFFSCRIPT_SSSE3
+// Quoting sixteen bytes at a time, where the processor can shuffle bytes
+// (every x86-64 made since about 2008; it is asked once, at start-up).
+//
+// Each byte is classified by two table look-ups, one by its low four bits
+// and one by its high four, whose results are ANDed: a byte has a class bit
+// only if both of its halves name it.  The classes are the quoted bytes of
+// kWordBytes (tab; blank, double quote, dollar; semicolon, bracket, brace)
+// and the two bytes that end a run (NUL, backslash).  Then each half of the
+// sixteen bytes is spread out by one shuffle: the table of expansions holds,
+// for each of the 256 ways the quoted bytes may lie among eight, the order
+// in which to put down the eight bytes and a backslash before each quoted
+// one.  No branch depends on where the blanks are, which a processor cannot
+// guess; only the end of the run is a branch, taken once.
+const bool has_ssse3 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("ssse3") != 0;
+}();
+
+struct Expansions {
+    // Indexes 0 to 7 pick the eight bytes, 8 to 15 a backslash, and 0x80
+    // puts down a zero in the unused tail.
+    alignas(16) unsigned char shuffle[256][16] = {};
+    unsigned char length[256] = {};
+    const __m128i *shuffle_of(unsigned quoted) const
+    {
+        return reinterpret_cast<const __m128i *>(shuffle[quoted]);
+    }
+    constexpr Expansions()
+    {
+        for (int quoted = 0; quoted < 256; ++quoted) {
+            int j = 0;
+            for (int i = 0; i < 8; ++i) {
+                if ((quoted >> i) & 1)
+                    shuffle[quoted][j++] = static_cast<unsigned char>(8 + i);
+                shuffle[quoted][j++] = static_cast<unsigned char>(i);
+            }
+            length[quoted] = static_cast<unsigned char>(j);
+            while (j < 16)
+                shuffle[quoted][j++] = 0x80;
+        }
+    }
+};
+constexpr Expansions kExpansions;
+
+__attribute__((target("ssse3")))
+const unsigned char *quote_run_ssse3(const unsigned char *p, char **out)
+{
+    enum : char { kTab = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16 };
+    const __m128i by_low_half = _mm_setr_epi8(
+        kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
+        0, kTab, 0, kSemicolonBracketBrace, kBackslash, 0, 0, 0);
+    const __m128i by_high_half = _mm_setr_epi8(
+        kTab | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
+        kSemicolonBracketBrace, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i quoted_classes = _mm_set1_epi8(kTab | kBlankQuoteDollar | kSemicolonBracketBrace);
+    const __m128i end_classes = _mm_set1_epi8(kNul | kBackslash);
+    const __m128i low_four_bits = _mm_set1_epi8(0x0f);
+    const __m128i backslashes = _mm_set1_epi8('\\');
+    const __m128i zero = _mm_setzero_si128();
+    char *o = *out;
+    for (;;) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        __m128i low = _mm_and_si128(bytes, low_four_bits);
+        __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_four_bits);
+        __m128i classes = _mm_and_si128(_mm_shuffle_epi8(by_low_half, low), _mm_shuffle_epi8(by_high_half, high));
+        // A byte's bit is set where it has none of the wanted classes.
+        __m128i not_quoted = _mm_cmpeq_epi8(_mm_and_si128(classes, quoted_classes), zero);
+        __m128i not_end = _mm_cmpeq_epi8(_mm_and_si128(classes, end_classes), zero);
+        unsigned quoted = static_cast<unsigned>(_mm_movemask_epi8(not_quoted)) ^ 0xffffU;
+        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(not_end)) ^ 0xffffU;
+        unsigned kept = 16;
+        if (ends != 0) {
+            kept = static_cast<unsigned>(__builtin_ctz(ends));
+            quoted &= (1U << kept) - 1;
+        }
+        unsigned first = quoted & 0xff;
+        unsigned second = quoted >> 8;
+        __m128i spread_first = _mm_shuffle_epi8(_mm_unpacklo_epi64(bytes, backslashes),
+                                                _mm_load_si128(kExpansions.shuffle_of(first)));
+        __m128i spread_second = _mm_shuffle_epi8(_mm_unpackhi_epi64(bytes, backslashes),
+                                                 _mm_load_si128(kExpansions.shuffle_of(second)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), spread_first);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + kExpansions.length[first]), spread_second);
+        // Each quoted byte kept adds its backslash; the two lengths count
+        // eight bytes each, kept or not.
+        o += kept + kExpansions.length[first] + kExpansions.length[second] - 16;
+        p += kept;
+        if (kept < 16)
+            break;
+    }
+    *out = o;
+    return p;
+}
+#endif
+
+// Puts "\u" and the number that starts at `digits`, in lower-case
+// hexadecimal with at least four digits, at `out`; returns the end.
+char *put_numbered_character(const char *digits, char *out)
+{
+    // A number that cannot be read, or does not fit, stands for the
+    // replacement character rather than for whatever bits overflow left.
+    long long value;
+    std::uint32_t code = read_decimal(digits, &value) ? static_cast<std::uint32_t>(value) : 0xfffdU;
+    *out++ = '\\';
+    *out++ = 'u';
+    int digit_count = 4;
+    while (digit_count < 8 && (code >> (4 * digit_count)) != 0)
+        ++digit_count;
+    for (int shift = 4 * (digit_count - 1); shift >= 0; shift -= 4)
+        *out++ = "0123456789abcdef"[(code >> shift) & 0xf];
+    return out;
+}
+
+}  // namespace
+
+bool takes_backslash(unsigned char byte)
+{
+    return kWordBytes.of[byte].length == 2;
+}
+
+char *put_numbered_text(char *out, const char *digits)
+{
+    out = put_numbered_character(digits, put_literal(out, "text "));
+    *out++ = '\n';
+    return out;
+}
+
+char *put_word(char *out, const char *start, int length)
+{
+    // A quoted byte writes two bytes and a numbered character ten for its
+    // three (or fewer, where it reaches past the word), so the room the
+    // header asks for holds the whole word.
+    if (length <= 0)
+        return put_literal(out, "{}");
+    const char *p = start;
+    int remaining = length;
+    while (remaining > 0) {
+        const ByteEncoding &encoding = kWordBytes.of[static_cast<unsigned char>(*p)];
+        if (encoding.length != 0) {
+            out = put_word_byte(out, encoding);
+            ++p;
+            --remaining;
+            continue;
+        }
+        *out++ = '\\';
+        // The line is NUL-terminated, so the byte after a backslash can
+        // always be read, and the one after that once the first proved not
+        // to be the end of the line.
+        if (p[1] == 'N' && p[2] == '\'') {
+            out = put_numbered_character(p + 3, out - 1);
+            p += 3;
+            remaining -= 3;
+            // The escape runs to its closing apostrophe, or to the end of
+            // the word; taking the apostrophe may leave `remaining` below
+            // zero, which ends the word just the same.
+            while (remaining > 0 && *p != '\'') {
+                ++p;
+                --remaining;
+            }
+            ++p;
+            --remaining;
+        } else if (p[1] == '0') {
+            *out++ = ' ';
+            p += 2;
+            remaining -= 2;
+        } else {
+            *out++ = '\\';
+            ++p;
+            --remaining;
+        }
+    }
+    return out;
+}
+
+const char *put_text_run(const char *run, char **out)
+{
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
+    char *o = put_literal(*out, "text ");
+#ifdef ROFFSCRIPT_SSSE3
+    p = has_ssse3 ? quote_run_ssse3(p, &o) : quote_run(p, &o);
+#else
+    p = quote_run(p, &o);
+#endif
+    *o++ = '\n';
+    *out = o;
+    return reinterpret_cast<const char *>(p);
+}
+
+namespace {
+
+// Reads a decimal number the way "%d" would, from `digits` on: whitespace,
+// an optional sign, then digits as far as they go.  Returns false when no
+// digit follows or the value does not fit in a signed 32-bit integer; the
+// digits are still counted to the end so that the result does not depend on
+// where overflow began.
+bool read_decimal(const char *digits, long long *value)
+{
+    const char *p = digits;
+    while (is_space_byte(static_cast<unsigned char>(*p)))
+        ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p == '-';
+        ++p;
+    }
+    if (*p < '0' || *p > '9')
+        return false;
+    const long long limit = negative ? 2147483648LL : 2147483647LL;
+    long long magnitude = 0;
+    bool fits = true;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (fits) {
+            magnitude = magnitude * 10 + (*p - '0');
+            fits = magnitude <= limit;
+        }
+    }
+    if (!fits)
+        return false;
+    *value = negative ? -magnitude : magnitude;
+    return true;
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+// Word quoting: how the bytes of the input become arguments of the script
+// that a reader splits back into exactly the words they were.
+
+#ifndef ROFFSCRIPT_WORDS_H
+#define ROFFSCRIPT_WORDS_H
+
+#include <cstddef>
+
+// Puts `length` bytes from `start`, a position inside the current line, at
+// `out` as one argument of the script, and returns the end.  `length` is
+// signed because a numbered character may claim bytes past the end of the
+// word it sits in.  The word needs room for kWordRoomPerByte bytes for each
+// of its bytes and one numbered character (kNumberedCharacterSize) more.
+char *put_word(char *out, const char *start, int length);
+constexpr std::size_t kWordRoomPerByte = 4;
+constexpr std::size_t kNumberedCharacterSize = 10;   // "\u" and up to eight hexadecimal digits
+
+// Puts the text command for the run that starts at `run` at `*out`, and
+// moves `*out` past it; the run takes every byte up to the next backslash or
+// the end of the line, tabs after its first byte included, and its first
+// byte is neither.  Returns where the run ended.  The command needs room for
+// its bytes quoted and kTextRunOverwrite more, which may be written over.
+const char *put_text_run(const char *run, char **out);
+constexpr std::size_t kTextRunOverwrite = 32;
+
+// Whether put_word puts a backslash in front of `byte` (the backslash
+// itself, which it doubles or reads as an escape, aside).
+bool takes_backslash(unsigned char byte);
+
+// Puts the text command for a numbered character, "\u" and the number that
+// starts at `digits` in hexadecimal, at `out`; returns the end.
+char *put_numbered_text(char *out, const char *digits);
+
+#endif
