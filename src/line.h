@@ -28,7 +28,4 @@ inline bool is_space_byte(unsigned char byte)
     return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }
 
-// Reports a bad construct on the current line and marks the run as failed.
-void report_line_error(const char *what);
-
 #endif

@@ -15,6 +15,7 @@
 #include "lines.h"
 
 #include "line.h"
+#include "messages.h"
 #include "output.h"
 #include "run.h"
 #include "source.h"
@@ -194,7 +195,7 @@ bool take_line(const char *line, std::size_t extent)
         return true;
     constexpr std::size_t kLimit = kMaxLineLength;
     if (extent >= kLimit && std::strlen(line) >= kLimit) {
-        std::fprintf(stderr, "Too long line. Max is %d chars.\n", kMaxLineLength);
+        report_too_long_line();
         return false;
     }
     // The line passed the length test, so only a NUL that ends it early

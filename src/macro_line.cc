@@ -12,6 +12,7 @@
 // through the gate for each would cost as much as quoting them.
 
 #include "line.h"
+#include "messages.h"
 #include "output.h"
 #include "words.h"
 
@@ -48,7 +49,7 @@ const char *translate_word(const char *word, char **out)
         while (*p != '\0' && *p != '"')
             ++p;
         if (*p == '\0')
-            report_line_error("Unclosed quote in macro call");
+            report_line_error(LineError::kUnclosedQuote);
     } else {
         // The first byte belongs to the word whatever it is; from the second
         // on, each apostrophe turns protection of whitespace on or off.

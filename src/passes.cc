@@ -8,6 +8,7 @@
 
 #include "line.h"
 #include "lines.h"
+#include "messages.h"
 #include "output.h"
 #include "source.h"
 
@@ -41,12 +42,6 @@ int run_passes()
 
 }  // namespace
 
-void report_line_error(const char *what)
-{
-    std::fprintf(stderr, "%s on line %d.\n", what, line_number);
-    error_status = 1;
-}
-
 int translate_document(std::FILE *input, const char *name)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -58,7 +53,7 @@ int translate_document(std::FILE *input, const char *name)
     if (status != 0)
         return status;
     if (write_errno != 0) {
-        std::fprintf(stderr, "Couldn't write output: %s\n", std::strerror(write_errno));
+        report_write_failure(std::strerror(write_errno));
         return 1;
     }
     return 0;

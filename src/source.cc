@@ -9,6 +9,7 @@
 
 #include "source.h"
 
+#include "messages.h"
 #include "run.h"
 
 #include <cerrno>
@@ -21,14 +22,9 @@ std::FILE *spool = nullptr;       // the temporary copy, for input without a pos
 std::fpos_t input_start{};
 const char *input_name = "-";
 
-void report_system_error(const char *what)
-{
-    std::fprintf(stderr, "%s: %s\n", what, std::strerror(errno));
-}
-
 void report_read_error()
 {
-    std::fprintf(stderr, "Couldn't read \"%s\": %s\n", input_name, std::strerror(errno));
+    report_read_failure(input_name, std::strerror(errno));
 }
 
 }  // namespace
@@ -55,7 +51,7 @@ bool open_source(std::FILE *input, const char *name)
     }
     spool = std::tmpfile();
     if (spool == nullptr) {
-        report_system_error("Couldn't create temporary file");
+        report_temporary_create_failure(std::strerror(errno));
         return false;
     }
     std::setvbuf(spool, nullptr, _IONBF, 0);
@@ -73,7 +69,7 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         return true;
     }
     if (output_pass == 0 && spool != nullptr && std::fwrite(block, 1, *got, spool) != *got) {
-        report_system_error("Couldn't write temporary file");
+        report_temporary_write_failure(std::strerror(errno));
         return false;
     }
     return true;
@@ -83,7 +79,7 @@ bool rewind_source()
 {
     if (spool != nullptr) {
         if (std::fflush(spool) != 0 || std::ferror(spool)) {
-            report_system_error("Couldn't write temporary file");
+            report_temporary_write_failure(std::strerror(errno));
             return false;
         }
         std::rewind(spool);

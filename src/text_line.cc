@@ -9,6 +9,7 @@
 // argument.
 
 #include "line.h"
+#include "messages.h"
 #include "output.h"
 #include "words.h"
 
@@ -97,7 +98,7 @@ const char *translate_escape(const char *escape, char *&out)
     case '(':
         if (after[1] == '\0' || after[2] == '\0') {
             // The parenthesis is then read as the start of plain text.
-            report_line_error("Bad \\( sequence");
+            report_line_error(LineError::kBadCharacterEscape);
             return after;
         }
         if (out != nullptr)

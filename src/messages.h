@@ -1,0 +1,20 @@
+// Every message the program writes on standard error.  Each is one line;
+// those about the input's constructs name the line, and mark the run as
+// failed.
+
+#ifndef ROFFSCRIPT_MESSAGES_H
+#define ROFFSCRIPT_MESSAGES_H
+
+void report_usage(const char *program);
+// `reason` is one short clause, such as the system's text for an errno.
+void report_read_failure(const char *name, const char *reason);
+void report_write_failure(const char *reason);
+void report_temporary_create_failure(const char *reason);
+void report_temporary_write_failure(const char *reason);
+void report_too_long_line();
+
+// The bad constructs that a line may hold; reporting one sets error_status.
+enum class LineError { kBadCharacterEscape, kUnclosedQuote };
+void report_line_error(LineError error);
+
+#endif
