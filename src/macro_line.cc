@@ -28,19 +28,19 @@ bool is_space(char byte)
 // last takes at least two bytes of the line, itself and what ends it, so
 // ten bytes for each byte of the line hold it; the last word may take just
 // one, and the room of one more numbered character covers that.
-constexpr std::size_t kRoomPerLineByte = 10;
-static_assert(1 + 2 * kWordRoomPerByte + kNumberedCharacterSize <= 2 * kRoomPerLineByte,
+constexpr std::size_t kMacroRoomPerLineByte = 10;
+static_assert(1 + 2 * kWordRoomPerByte + kNumberedCharacterSize <= 2 * kMacroRoomPerLineByte,
               "a word of two bytes must fit in their room");
-static_assert(sizeof "macro2 \n" + kRoomPerLineByte * kMaxLineLength + kNumberedCharacterSize <=
+static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kMaxLineLength + kNumberedCharacterSize <=
                   kOutputBlockSize,
               "the longest macro line must fit in the output block");
 
-// Finds the end of the word that starts at `word` and returns it: the byte
-// that stopped the word, or the line's NUL.  Puts the word at `*out` and
-// moves `*out` past it, unless `*out` is null, as it is while the input is
-// only checked.
-const char *translate_word(const char *word, char **out)
+// Puts the word that starts at `*word` at `out` and returns the end, unless
+// `out` is null, as it is while the input is only checked; moves `*word` to
+// the end of the word: the byte that stopped it, or the line's NUL.
+char *translate_word(char *out, const char **word_position)
 {
+    const char *word = *word_position;
     const char *start = word;
     const char *p;
     if (*word == '"') {
@@ -61,9 +61,8 @@ const char *translate_word(const char *word, char **out)
                 break;
         }
     }
-    if (*out != nullptr)
-        *out = put_word(*out, start, static_cast<int>(p - start));
-    return p;
+    *word_position = p;
+    return out != nullptr ? put_word(out, start, static_cast<int>(p - start)) : nullptr;
 }
 
 }  // namespace
@@ -73,14 +72,14 @@ void translate_macro_line(const char *line, std::size_t extent)
     // A period or apostrophe alone, or followed by whitespace, is no call.
     if (line[1] == '\0' || is_space(line[1]))
         return;
-    char *out = output_space(sizeof "macro2 \n" + kRoomPerLineByte * extent + kNumberedCharacterSize);
+    char *out = output_space(sizeof "macro2 \n" + kMacroRoomPerLineByte * extent + kNumberedCharacterSize);
     if (out != nullptr)
         out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
     const char *p = line + 1;
     for (;;) {
         if (out != nullptr)
             *out++ = ' ';
-        p = translate_word(p, &out);
+        out = translate_word(out, &p);
         if (*p == '\0')
             break;
         // Step over the closing quote or the whitespace that ended the word,

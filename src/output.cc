@@ -12,7 +12,7 @@ namespace {
 
 int saved_output_errno = 0;
 
-void put(const char *bytes, std::size_t count)
+void write_to_standard_output(const char *bytes, std::size_t count)
 {
     if (saved_output_errno == 0 && std::fwrite(bytes, 1, count, stdout) != count)
         saved_output_errno = errno != 0 ? errno : EIO;
@@ -25,7 +25,7 @@ std::size_t output_block_length = 0;
 
 void flush_output_block()
 {
-    put(output_block, output_block_length);
+    write_to_standard_output(output_block, output_block_length);
     output_block_length = 0;
 }
 

@@ -25,18 +25,17 @@ namespace {
 // escape on its own, or a tab, costs less than six a byte; a run at the end
 // of the line, with no escape after it to share its cost, may cost six more
 // than its share.
-constexpr std::size_t kRoomPerLineByte = 6;
-constexpr std::size_t kRoomPerLine = 6 + sizeof "newline\n" + kTextRunOverwrite;
-static_assert(kRoomPerLineByte * kMaxLineLength + kRoomPerLine <= kOutputBlockSize,
+constexpr std::size_t kTextRoomPerLineByte = 6;
+constexpr std::size_t kTextRoomPerLine = 6 + sizeof "newline\n" + kTextRunOverwrite;
+static_assert(kTextRoomPerLineByte * kMaxLineLength + kTextRoomPerLine <= kOutputBlockSize,
               "the longest text line must fit in the output block");
 
-// Puts a literal at `out`, unless `out` is null, as it is while the input is
-// only checked.
+// Puts a literal at `out` and returns the end, unless `out` is null, as it
+// is while the input is only checked.
 template <std::size_t N>
-void put(char *&out, const char (&literal)[N])
+char *put_unless_checking(char *out, const char (&literal)[N])
 {
-    if (out != nullptr)
-        out = put_literal(out, literal);
+    return out != nullptr ? put_literal(out, literal) : nullptr;
 }
 
 // The font byte is an argument of its own, so it is quoted as put_word
@@ -64,53 +63,49 @@ char *put_character_command(char *out, const char *name)
     return put_literal(out, "}\n");
 }
 
-// Translates the escape that starts at the backslash `escape`, putting its
-// command at `out` unless `out` is null, and returns the position where
-// scanning goes on.
-const char *translate_escape(const char *escape, char *&out)
+// Translates the escape that starts at the backslash `*escape`, putting its
+// command at `out` unless `out` is null, and returns the end of what was
+// put; moves `*escape` to where scanning goes on.
+char *translate_escape(char *out, const char **escape)
 {
-    const char *after = escape + 1;
+    const char *after = *escape + 1;
+    *escape = after + 1;
     switch (*after) {
     case '\0':
         // A backslash ends the line: nothing to write.
-        return after;
+        *escape = after;
+        return out;
     case 'f':
         // A font escape with no font byte left writes nothing.
         if (after[1] == '\0')
-            return after + 1;
-        if (out != nullptr)
-            out = put_font_command(out, static_cast<unsigned char>(after[1]));
-        return after + 2;
+            return out;
+        *escape = after + 2;
+        return out != nullptr ? put_font_command(out, static_cast<unsigned char>(after[1])) : nullptr;
     case '-':
-        put(out, "dash\n");
-        return after + 1;
+        return put_unless_checking(out, "dash\n");
     case 'e':
-        put(out, "text \\\\\n");
-        return after + 1;
+        return put_unless_checking(out, "text \\\\\n");
     case '.':
-        put(out, "text .\n");
-        return after + 1;
+        return put_unless_checking(out, "text .\n");
     case '&':
-        return after + 1;
+        return out;
     case '0':
-        put(out, "text { }\n");
-        return after + 1;
+        return put_unless_checking(out, "text { }\n");
     case '(':
         if (after[1] == '\0' || after[2] == '\0') {
             // The parenthesis is then read as the start of plain text.
             report_line_error(LineError::kBadCharacterEscape);
-            return after;
+            *escape = after;
+            return out;
         }
-        if (out != nullptr)
-            out = put_character_command(out, after + 1);
-        return after + 3;
+        *escape = after + 3;
+        return out != nullptr ? put_character_command(out, after + 1) : nullptr;
     case 'N':
         if (after[1] == '\'') {
-            if (out != nullptr)
-                out = put_numbered_text(out, after + 2);
             // The escape runs to the next apostrophe, or to the end of the line.
             const char *close = std::strchr(after + 2, '\'');
-            return close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
+            *escape = close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
+            return out != nullptr ? put_numbered_text(out, after + 2) : nullptr;
         }
         break;
     default:
@@ -121,7 +116,7 @@ const char *translate_escape(const char *escape, char *&out)
         *out++ = *after;
         out = put_literal(out, "}\n");
     }
-    return after + 1;
+    return out;
 }
 
 // Where the run that starts at `run` ends, found by the C library's search
@@ -140,16 +135,16 @@ const char *run_end(const char *run)
 
 void translate_text_line(const char *line, std::size_t extent)
 {
-    char *out = output_space(kRoomPerLineByte * extent + kRoomPerLine);
+    char *out = output_space(kTextRoomPerLineByte * extent + kTextRoomPerLine);
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
-            put(out, "tab\n");
+            out = put_unless_checking(out, "tab\n");
             ++p;
         } else if (*p == '\\') {
-            p = translate_escape(p, out);
+            out = translate_escape(out, &p);
         } else if (out != nullptr) {
-            p = put_text_run(p, &out);
+            out = put_text_run(out, &p);
         } else {
             p = run_end(p);
         }

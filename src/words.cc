@@ -56,15 +56,15 @@ inline char *put_word_byte(char *out, const ByteEncoding &encoding)
 
 bool read_decimal(const char *digits, long long *value);
 
-// Quotes the bytes from `p` up to the first backslash or NUL at `*out`, and
-// moves `*out` past them; returns where the run stopped.
-const unsigned char *quote_run(const unsigned char *p, char **out)
+// Quotes the bytes from `*run` up to the first backslash or NUL at `out`,
+// returns the end, and moves `*run` to where the run stopped.
+char *quote_run(char *out, const unsigned char **run)
 {
-    char *o = *out;
+    const unsigned char *p = *run;
     for (; kWordBytes.of[*p].length != 0; ++p)
-        o = put_word_byte(o, kWordBytes.of[*p]);
-    *out = o;
-    return p;
+        out = put_word_byte(out, kWordBytes.of[*p]);
+    *run = p;
+    return out;
 }
 
 // The wide loop below puts down 32 bytes at a time, past the end of what it
@@ -118,8 +118,9 @@ struct Expansions {
 constexpr Expansions kExpansions;
 
 __attribute__((target("ssse3")))
-const unsigned char *quote_run_ssse3(const unsigned char *p, char **out)
+char *quote_run_ssse3(char *out, const unsigned char **run)
 {
+    const unsigned char *p = *run;
     enum : char { kTab = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16 };
     const __m128i by_low_half = _mm_setr_epi8(
         kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
@@ -132,7 +133,7 @@ const unsigned char *quote_run_ssse3(const unsigned char *p, char **out)
     const __m128i low_four_bits = _mm_set1_epi8(0x0f);
     const __m128i backslashes = _mm_set1_epi8('\\');
     const __m128i zero = _mm_setzero_si128();
-    char *o = *out;
+    char *o = out;
     for (;;) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         __m128i low = _mm_and_si128(bytes, low_four_bits);
@@ -163,14 +164,14 @@ const unsigned char *quote_run_ssse3(const unsigned char *p, char **out)
         if (kept < 16)
             break;
     }
-    *out = o;
-    return p;
+    *run = p;
+    return o;
 }
 #endif
 
 // Puts "\u" and the number that starts at `digits`, in lower-case
 // hexadecimal with at least four digits, at `out`; returns the end.
-char *put_numbered_character(const char *digits, char *out)
+char *put_numbered_character(char *out, const char *digits)
 {
     // A number that cannot be read, or does not fit, stands for the
     // replacement character rather than for whatever bits overflow left.
@@ -195,7 +196,7 @@ bool takes_backslash(unsigned char byte)
 
 char *put_numbered_text(char *out, const char *digits)
 {
-    out = put_numbered_character(digits, put_literal(out, "text "));
+    out = put_numbered_character(put_literal(out, "text "), digits);
     *out++ = '\n';
     return out;
 }
@@ -222,7 +223,7 @@ char *put_word(char *out, const char *start, int length)
         // always be read, and the one after that once the first proved not
         // to be the end of the line.
         if (p[1] == 'N' && p[2] == '\'') {
-            out = put_numbered_character(p + 3, out - 1);
+            out = put_numbered_character(out - 1, p + 3);
             p += 3;
             remaining -= 3;
             // The escape runs to its closing apostrophe, or to the end of
@@ -247,18 +248,18 @@ char *put_word(char *out, const char *start, int length)
     return out;
 }
 
-const char *put_text_run(const char *run, char **out)
+char *put_text_run(char *out, const char **run)
 {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(run);
-    char *o = put_literal(*out, "text ");
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(*run);
+    out = put_literal(out, "text ");
 #ifdef ROFFSCRIPT_SSSE3
-    p = has_ssse3 ? quote_run_ssse3(p, &o) : quote_run(p, &o);
+    out = has_ssse3 ? quote_run_ssse3(out, &p) : quote_run(out, &p);
 #else
-    p = quote_run(p, &o);
+    out = quote_run(out, &p);
 #endif
-    *o++ = '\n';
-    *out = o;
-    return reinterpret_cast<const char *>(p);
+    *out++ = '\n';
+    *run = reinterpret_cast<const char *>(p);
+    return out;
 }
 
 namespace {

@@ -15,12 +15,12 @@ char *put_word(char *out, const char *start, int length);
 constexpr std::size_t kWordRoomPerByte = 4;
 constexpr std::size_t kNumberedCharacterSize = 10;   // "\u" and up to eight hexadecimal digits
 
-// Puts the text command for the run that starts at `run` at `*out`, and
-// moves `*out` past it; the run takes every byte up to the next backslash or
-// the end of the line, tabs after its first byte included, and its first
-// byte is neither.  Returns where the run ended.  The command needs room for
-// its bytes quoted and kTextRunOverwrite more, which may be written over.
-const char *put_text_run(const char *run, char **out);
+// Puts the text command for the run that starts at `*run` at `out`, returns
+// the end, and moves `*run` to where the run ended; the run takes every byte
+// up to the next backslash or the end of the line, tabs after its first byte
+// included, and its first byte is neither.  The command needs room for its
+// bytes quoted and kTextRunOverwrite more, which may be written over.
+char *put_text_run(char *out, const char **run);
 constexpr std::size_t kTextRunOverwrite = 32;
 
 // Whether put_word puts a backslash in front of `byte` (the backslash
