@@ -22,6 +22,36 @@ constexpr std::size_t kLineOverread = 16;
 void translate_text_line(const char *line, std::size_t extent);
 void translate_macro_line(const char *line, std::size_t extent);
 
+inline bool is_macro_line(const char *line)
+{
+    return line[0] == '.' || line[0] == '\'';
+}
+
+// Which lines the checking pass must translate.  The translators report a
+// line bad only for bytes that the line finder spots a chunk at a time,
+// without reading the line: a "\(" cut short needs its parenthesis among the
+// last two bytes before the line feed, a macro word left open needs a double
+// quote, and a NUL ends a line early and so may cut short either.  A line
+// with none of these cannot fail and is only counted.  For a line with some,
+// the finder says what it saw, and the rule of the translator that reports
+// the error decides: a new error that needs other bytes must change this
+// contract, or its lines would be skipped.
+constexpr char kCutShortSuspect = '(';
+constexpr char kQuoteSuspect = '"';
+struct LineSuspects {
+    bool cut_short;   // a NUL, or a parenthesis in the last two bytes
+    bool quote;       // a double quote
+};
+bool text_line_may_fail(LineSuspects seen);
+bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen);
+
+// Whether the line from `line` to `end`, in which the finder saw `seen`,
+// could be reported bad.
+inline bool line_may_fail(const char *line, const char *end, LineSuspects seen)
+{
+    return is_macro_line(line) ? macro_line_may_fail(line, end, seen) : text_line_may_fail(seen);
+}
+
 // Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
 inline bool is_space_byte(unsigned char byte)
 {

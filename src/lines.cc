@@ -126,8 +126,8 @@ std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_candidates)
     std::uint64_t line_feeds = 0;
 #ifdef ROFFSCRIPT_SSE2
     const __m128i line_feed = _mm_set1_epi8('\n');
-    const __m128i parenthesis = _mm_set1_epi8('(');
-    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i parenthesis = _mm_set1_epi8(kCutShortSuspect);
+    const __m128i quote = _mm_set1_epi8(kQuoteSuspect);
     const __m128i nul = _mm_setzero_si128();
     __m128i candidates = _mm_setzero_si128();
 #pragma GCC unroll 4
@@ -144,7 +144,7 @@ std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_candidates)
     for (std::size_t i = 0; i < kChunkSize; i += 8) {
         std::uint64_t word = load_word(chunk + i);
         line_feeds |= std::uint64_t{gather_high_bits(equal_bytes(word, '\n'))} << i;
-        candidates |= equal_bytes(word, '(') | equal_bytes(word, '"') | equal_bytes(word, '\0');
+        candidates |= equal_bytes(word, kCutShortSuspect) | equal_bytes(word, kQuoteSuspect) | equal_bytes(word, '\0');
     }
     *has_candidates = candidates != 0;
 #endif
@@ -164,8 +164,8 @@ Chunk classify_chunk(const char *chunk, const char *end)
         // feed in the next chunk, so it counts as near one.
         std::uint64_t near_line_feed =
             (masks.line_feeds >> 1) | (masks.line_feeds >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
-        masks.cutting = bytes_equal(chunk, '\0') | (bytes_equal(chunk, '(') & near_line_feed);
-        masks.quotes = bytes_equal(chunk, '"');
+        masks.cutting = bytes_equal(chunk, '\0') | (bytes_equal(chunk, kCutShortSuspect) & near_line_feed);
+        masks.quotes = bytes_equal(chunk, kQuoteSuspect);
     }
     std::size_t valid = static_cast<std::size_t>(end - chunk);
     if (valid < kChunkSize) {
@@ -201,27 +201,11 @@ bool take_line(const char *line, std::size_t extent)
     // The line passed the length test, so only a NUL that ends it early
     // can leave `extent` beyond the limit; the translators need no more.
     std::size_t reach = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
-    if (line[0] == '.' || line[0] == '\'')
+    if (is_macro_line(line))
         translate_macro_line(line, reach);
     else
         translate_text_line(line, reach);
     return true;
-}
-
-// Whether the double quotes of the line from `line` to `end` may leave a
-// macro word open.  Only the line's last double quote can: any other is
-// followed by one that closes its word.  And it opens a word only where a
-// word may start: right after the macro's period or apostrophe, after
-// whitespace, or after a quote that closed the word before.  Any other byte
-// before it belongs to a word that the quote closes or lies inside.
-bool quote_may_stay_open(const char *line, const char *end)
-{
-    if (line[0] != '.' && line[0] != '\'')
-        return false;
-    const char *quote = end;
-    while (quote > line + 1 && *--quote != '"') {
-    }
-    return quote <= line + 1 || quote[-1] == '"' || is_space_byte(static_cast<unsigned char>(quote[-1]));
 }
 
 // Takes every whole line from `*line` up to `end`, and leaves `*line` at the
@@ -253,8 +237,8 @@ bool take_lines(char **line, char *end)
             masks.cutting &= ~before;
             masks.quotes &= ~before;
             std::size_t extent = static_cast<std::size_t>(line_feed - start);
-            if (output_pass != 0 || may_cut_escape || extent >= static_cast<std::size_t>(kMaxLineLength) ||
-                (has_quote && quote_may_stay_open(start, line_feed))) {
+            if (output_pass != 0 || extent >= static_cast<std::size_t>(kMaxLineLength) ||
+                ((may_cut_escape || has_quote) && line_may_fail(start, line_feed, {may_cut_escape, has_quote}))) {
                 *line_feed = '\0';
                 if (!take_line(start, extent))
                     return false;

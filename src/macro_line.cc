@@ -67,6 +67,25 @@ char *translate_word(char *out, const char **word_position)
 
 }  // namespace
 
+// Only a word left open by a double quote is reported.  A NUL may end the
+// line inside a quoted word, so it always counts.  Of the double quotes,
+// only the line's last can leave a word open: any other is followed by one
+// that closes its word.  And it opens a word only where translate_macro_line
+// starts one: right after the macro's period or apostrophe, after
+// whitespace, or after a quote that closed the word before.  Any other byte
+// before it belongs to a word that the quote closes or lies inside.
+bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen)
+{
+    if (seen.cut_short)
+        return true;
+    if (!seen.quote)
+        return false;
+    const char *quote = end;
+    while (quote > line + 1 && *--quote != '"') {
+    }
+    return quote <= line + 1 || quote[-1] == '"' || is_space(quote[-1]);
+}
+
 void translate_macro_line(const char *line, std::size_t extent)
 {
     // A period or apostrophe alone, or followed by whitespace, is no call.

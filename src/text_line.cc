@@ -133,6 +133,13 @@ const char *run_end(const char *run)
 
 }  // namespace
 
+// Only a "\(" cut short is reported, and the line finder's suspects cover
+// it exactly.
+bool text_line_may_fail(LineSuspects seen)
+{
+    return seen.cut_short;
+}
+
 void translate_text_line(const char *line, std::size_t extent)
 {
     char *out = output_space(kTextRoomPerLineByte * extent + kTextRoomPerLine);
