@@ -1,11 +1,12 @@
 // Word quoting.
 //
-// put_word quotes one argument with backslashes so that a reader of the script sees
-// one word whatever bytes the input held: the bytes that the script's syntax
-// gives a meaning (blank, tab, double quote, dollar, semicolon, opening
-// bracket and brace) get a backslash in front, and a backslash from the
-// input is doubled unless it starts a numbered character or a digit-width
-// space.
+// put_word quotes one argument with backslashes so that a reader of the
+// script sees one word whatever bytes the input held: the bytes of
+// kQuotedBytes get a backslash in front, and a backslash from the input is
+// doubled unless it starts a numbered character or a digit-width space.
+// Text runs, the bulk of a page, are quoted sixteen bytes at a time where the
+// processor can; the byte-at-a-time table and the vector tables are both
+// checked against kQuotedBytes when this file is compiled.
 
 #include "words.h"
 
@@ -37,7 +38,7 @@ struct ByteEncodings {
     {
         for (int byte = 1; byte < 256; ++byte)
             of[byte] = {{static_cast<char>(byte), '\0'}, 1};
-        for (const char *byte = "\t \"$;[{"; *byte != '\0'; ++byte)
+        for (const char *byte = kQuotedBytes; *byte != '\0'; ++byte)
             of[static_cast<unsigned char>(*byte)] = {{'\\', *byte}, 2};
         of[static_cast<unsigned char>('\\')].length = 0;
     }
@@ -117,19 +118,40 @@ struct Expansions {
 };
 constexpr Expansions kExpansions;
 
+enum : unsigned char {
+    kTab = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16,
+    kQuotedClasses = kTab | kBlankQuoteDollar | kSemicolonBracketBrace,
+    kEndClasses = kNul | kBackslash
+};
+alignas(16) constexpr unsigned char kClassesByLowHalf[16] = {
+    kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
+    0, kTab, 0, kSemicolonBracketBrace, kBackslash, 0, 0, 0};
+alignas(16) constexpr unsigned char kClassesByHighHalf[16] = {
+    kTab | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
+    kSemicolonBracketBrace, 0, 0, 0, 0, 0, 0, 0, 0};
+
+// Whether the two tables give every byte value the classes that kWordBytes
+// gives it: quoted where it takes a backslash, an end where it ends a run.
+constexpr bool class_tables_match_word_bytes()
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        unsigned classes = kClassesByLowHalf[byte & 0xf] & kClassesByHighHalf[byte >> 4];
+        if (((classes & kQuotedClasses) != 0) != (kWordBytes.of[byte].length == 2) ||
+            ((classes & kEndClasses) != 0) != (kWordBytes.of[byte].length == 0))
+            return false;
+    }
+    return true;
+}
+static_assert(class_tables_match_word_bytes(), "the vector tables must quote exactly kQuotedBytes");
+
 __attribute__((target("ssse3")))
 char *quote_run_ssse3(char *out, const unsigned char **run)
 {
     const unsigned char *p = *run;
-    enum : char { kTab = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16 };
-    const __m128i by_low_half = _mm_setr_epi8(
-        kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
-        0, kTab, 0, kSemicolonBracketBrace, kBackslash, 0, 0, 0);
-    const __m128i by_high_half = _mm_setr_epi8(
-        kTab | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
-        kSemicolonBracketBrace, 0, 0, 0, 0, 0, 0, 0, 0);
-    const __m128i quoted_classes = _mm_set1_epi8(kTab | kBlankQuoteDollar | kSemicolonBracketBrace);
-    const __m128i end_classes = _mm_set1_epi8(kNul | kBackslash);
+    const __m128i by_low_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByLowHalf));
+    const __m128i by_high_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByHighHalf));
+    const __m128i quoted_classes = _mm_set1_epi8(static_cast<char>(kQuotedClasses));
+    const __m128i end_classes = _mm_set1_epi8(static_cast<char>(kEndClasses));
     const __m128i low_four_bits = _mm_set1_epi8(0x0f);
     const __m128i backslashes = _mm_set1_epi8('\\');
     const __m128i zero = _mm_setzero_si128();
