@@ -9,11 +9,14 @@
 //   separate, and dollar, bracket and semicolon never stand bare).
 // - The same bytes give the same script twice, and through a pipe (which is
 //   replayed from a temporary copy) the same script as from a file.
+// - A checking pass that translates every line reports exactly what one
+//   that skips the lines that cannot fail reports.
 //
 // The program's messages and script are caught by pointing the standard
 // streams of the C library at temporary files for the length of a run; the fuzzer's
 // and the sanitizers' own reports still reach the real standard error.
 
+#include "lines.h"
 #include "run.h"
 
 #include <cerrno>
@@ -193,7 +196,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
+    translate_every_line = true;
     Result again = translate_file(data, size);
+    translate_every_line = false;
     check(again.status == file.status && again.out == file.out && again.err == file.err);
     Result piped = translate_pipe(data, size);
     check(piped.status == file.status && piped.out == file.out && piped.err == file.err);

@@ -33,6 +33,8 @@
 #include <emmintrin.h>
 #endif
 
+bool translate_every_line = false;
+
 namespace {
 
 // Lines are looked for a chunk at a time, one bit of a mask per byte.
@@ -220,7 +222,8 @@ bool take_lines(char **line, char *end)
         Chunk masks = classify_chunk(chunk, end);
         // A chunk with no suspect byte may end many clean lines at once.
         // Only the first of them can be long: the others lie in the chunk.
-        if (output_pass == 0 && !may_cut_escape && !has_quote && (masks.cutting | masks.quotes) == 0 &&
+        if (output_pass == 0 && !translate_every_line && !may_cut_escape && !has_quote &&
+            (masks.cutting | masks.quotes) == 0 &&
             masks.line_feeds != 0 && chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
             line_number += __builtin_popcountll(masks.line_feeds);
             start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
@@ -237,7 +240,7 @@ bool take_lines(char **line, char *end)
             masks.cutting &= ~before;
             masks.quotes &= ~before;
             std::size_t extent = static_cast<std::size_t>(line_feed - start);
-            if (output_pass != 0 || extent >= static_cast<std::size_t>(kMaxLineLength) ||
+            if (output_pass != 0 || translate_every_line || extent >= static_cast<std::size_t>(kMaxLineLength) ||
                 ((may_cut_escape || has_quote) && line_may_fail(start, line_feed, {may_cut_escape, has_quote}))) {
                 *line_feed = '\0';
                 if (!take_line(start, extent))

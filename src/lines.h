@@ -4,6 +4,11 @@
 #ifndef ROFFSCRIPT_LINES_H
 #define ROFFSCRIPT_LINES_H
 
+// Makes the checking pass translate every line rather than only those that
+// may fail, so that tests and the fuzzer can hold the two to the same
+// messages and status.
+extern bool translate_every_line;
+
 // Reads the current pass's input to its end and takes every line of it.
 // Returns false when the run must end: the reason has been reported.
 bool take_all_lines();

@@ -22,6 +22,9 @@ void write_to_standard_output(const char *bytes, std::size_t count)
 
 char output_block[kOutputBlockSize];
 std::size_t output_block_length = 0;
+#ifdef ROFFSCRIPT_SELF_CHECKS
+const char *output_room_end = output_block;
+#endif
 
 void flush_output_block()
 {

@@ -13,6 +13,7 @@
 
 #include "run.h"
 
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 
@@ -23,6 +24,13 @@ void flush_output_block();
 int output_failure();
 int finish_output();
 
+// The translators argue in comments and compile-time checks that a line's
+// commands fit the room they ask for; builds with self-checks also check it
+// for every line as it is written.
+#ifdef ROFFSCRIPT_SELF_CHECKS
+extern const char *output_room_end;
+#endif
+
 // Room for `count` more bytes (at most kOutputBlockSize), or nullptr during
 // the checking pass.  The caller fills what it needs and passes the end to
 // output_advance.
@@ -32,11 +40,17 @@ inline char *output_space(std::size_t count)
         return nullptr;
     if (count > kOutputBlockSize - output_block_length)
         flush_output_block();
+#ifdef ROFFSCRIPT_SELF_CHECKS
+    output_room_end = output_block + output_block_length + count;
+#endif
     return output_block + output_block_length;
 }
 
 inline void output_advance(const char *end)
 {
+#ifdef ROFFSCRIPT_SELF_CHECKS
+    assert(end >= output_block + output_block_length && end <= output_room_end);
+#endif
     output_block_length = static_cast<std::size_t>(end - output_block);
 }
 

@@ -49,6 +49,8 @@ void set_limit(int resource, long value)
     for (int fd = 3; fd < 64; ++fd)
         close(fd);
     set_limit(RLIMIT_FSIZE, run.max_file_size);
+    if (run.translate_every_line)
+        setenv("ROFFSCRIPT_TRANSLATE_EVERY_LINE", "1", 1);
     if (run.read_only_tmp &&
         (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
          mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||

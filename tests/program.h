@@ -28,6 +28,9 @@ struct Invocation {
     // namespace of its own;
     // the outcome's status is kNoNamespace where that is not allowed here.
     bool read_only_tmp = false;
+    // Asks a build with self-checks to translate every line in the checking
+    // pass; other builds ignore it.
+    bool translate_every_line = false;
 };
 
 constexpr int kNoNamespace = 77;
