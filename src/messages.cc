@@ -6,6 +6,7 @@
 #include "line.h"
 #include "run.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 void report_usage(const char *program)
@@ -41,6 +42,6 @@ void report_too_long_line()
 void report_line_error(LineError error)
 {
     const char *what = error == LineError::kBadCharacterEscape ? "Bad \\( sequence" : "Unclosed quote in macro call";
-    std::fprintf(stderr, "%s on line %d.\n", what, line_number);
+    std::fprintf(stderr, "%s on line %" PRIu64 ".\n", what, line_number);
     error_status = 1;
 }

@@ -16,7 +16,7 @@
 #include <cstring>
 
 int output_pass = 0;
-int line_number = 0;
+std::uint64_t line_number = 0;
 int error_status = 0;
 
 namespace {

@@ -4,15 +4,17 @@
 #ifndef ROFFSCRIPT_RUN_H
 #define ROFFSCRIPT_RUN_H
 
+#include <cstdint>
 #include <cstdio>
 
 constexpr int kPassCount = 2;
 
 // output_pass is 0 while the input is only checked and 1 while the script
 // is written; line_number counts every line read in the current pass, from
-// 1; error_status becomes 1 once a construct was reported bad.
+// 1, in 64 bits so that no input can make it wrap; error_status becomes 1
+// once a construct was reported bad.
 extern int output_pass;
-extern int line_number;
+extern std::uint64_t line_number;
 extern int error_status;
 
 // Translates the whole of `input` twice, the checking pass then the output

@@ -6,6 +6,12 @@
 // again, which need not be the start of the file.  Input that has no
 // position (a pipe, a terminal) is copied during the checking pass to a
 // temporary file, and the output pass reads that copy.
+//
+// The output pass must translate exactly the bytes that the checking pass
+// passed.  It reads no more of them than the checking pass read, and a
+// regular file is watched through its identity, size and times, which
+// every write changes: it is looked at before the checking pass, before the
+// output pass and after it, and a file that is not what it was ends the run.
 
 #include "source.h"
 
@@ -13,18 +19,91 @@
 #include "run.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-std::FILE *input_stream = nullptr;
-std::FILE *spool = nullptr;       // the temporary copy, for input without a position
+std::FILE *input_stream = nullptr;   // the stream the current pass reads
+std::FILE *original_input = nullptr;
+std::FILE *spool = nullptr;          // the temporary copy, for input without a position
 std::fpos_t input_start{};
 const char *input_name = "-";
+
+// Once a read finds the end, the pass reads no more: a terminal would
+// otherwise wait for a second end-of-file.
+bool input_ended = false;
+
+// How many bytes the checking pass read, and how many the current pass has
+// handed on.
+std::uint64_t checked_length = 0;
+std::uint64_t handed_length = 0;
+
+// A regular input file as the checking pass found it.
+bool watching_file = false;
+struct stat watched_file;
 
 void report_read_error()
 {
     report_read_failure(input_name, std::strerror(errno));
+}
+
+void report_changed_file()
+{
+    report_read_failure(input_name, "file changed while it was read");
+}
+
+bool same_time(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Whether the watched file is still as the checking pass found it.
+bool file_unchanged()
+{
+    if (!watching_file)
+        return true;
+    struct stat now;
+    return fstat(fileno(original_input), &now) == 0 && now.st_dev == watched_file.st_dev &&
+           now.st_ino == watched_file.st_ino && now.st_size == watched_file.st_size &&
+           same_time(now.st_mtim, watched_file.st_mtim) && same_time(now.st_ctim, watched_file.st_ctim);
+}
+
+// A file for the copy, in the folder that TMPDIR names, with no name of its
+// own, so that nothing is left behind however the run ends.  Where the file
+// system cannot make a file without a name, a named one is removed at once.
+std::FILE *open_temporary_file()
+{
+    const char *folder = std::getenv("TMPDIR");
+    if (folder == nullptr || *folder == '\0')
+        folder = "/tmp";
+    int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        char path[PATH_MAX];
+        int length = std::snprintf(path, sizeof path, "%s/roffscript-XXXXXX", folder);
+        if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
+            errno = ENAMETOOLONG;
+            return nullptr;
+        }
+        fd = mkostemp(path, O_CLOEXEC);
+        if (fd >= 0)
+            unlink(path);
+    }
+    if (fd < 0)
+        return nullptr;
+    std::FILE *file = fdopen(fd, "w+");
+    if (file == nullptr) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return file;
 }
 
 }  // namespace
@@ -36,12 +115,33 @@ const char *source_name()
 
 bool open_source(std::FILE *input, const char *name)
 {
-    input_stream = input;
+    input_stream = original_input = input;
     input_name = name;
     spool = nullptr;
+    input_ended = false;
+    checked_length = handed_length = 0;
+    watching_file = false;
     // Every stream moves whole blocks of ours, so none needs a buffer of its
     // own: each read and write goes straight to the system.
     std::setvbuf(input, nullptr, _IONBF, 0);
+
+    int fd = fileno(input);
+    if (fd >= 0) {
+        if (fstat(fd, &watched_file) != 0) {
+            report_read_error();
+            return false;
+        }
+        // Writing the script into the file being read would make the output
+        // pass read it back, or cut the input short.
+        struct stat output;
+        if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+            output.st_dev == watched_file.st_dev && output.st_ino == watched_file.st_ino) {
+            report_write_failure("standard output is the input file");
+            return false;
+        }
+        watching_file = S_ISREG(watched_file.st_mode);
+    }
+
     errno = 0;
     if (std::fgetpos(input, &input_start) == 0)
         return true;
@@ -49,7 +149,7 @@ bool open_source(std::FILE *input, const char *name)
         report_read_error();
         return false;
     }
-    spool = std::tmpfile();
+    spool = open_temporary_file();
     if (spool == nullptr) {
         report_temporary_create_failure(std::strerror(errno));
         return false;
@@ -60,23 +160,57 @@ bool open_source(std::FILE *input, const char *name)
 
 bool read_source(char *block, std::size_t size, std::size_t *got)
 {
-    *got = std::fread(block, 1, size, input_stream);
-    if (*got == 0) {
-        if (std::ferror(input_stream)) {
+    *got = 0;
+    if (output_pass != 0) {
+        std::uint64_t left = checked_length - handed_length;
+        if (left == 0) {
+            // The output pass has read what the checking pass read; the file
+            // must still be what both read.
+            if (input_stream == original_input && !file_unchanged()) {
+                report_changed_file();
+                return false;
+            }
+            return true;
+        }
+        if (size > left)
+            size = static_cast<std::size_t>(left);
+    }
+    std::size_t count = input_ended ? 0 : std::fread(block, 1, size, input_stream);
+    if (count == 0) {
+        if (!input_ended && std::ferror(input_stream)) {
             report_read_error();
+            return false;
+        }
+        input_ended = true;
+        if (output_pass != 0) {
+            // Fewer bytes than the checking pass read.
+            report_changed_file();
             return false;
         }
         return true;
     }
-    if (output_pass == 0 && spool != nullptr && std::fwrite(block, 1, *got, spool) != *got) {
-        report_temporary_write_failure(std::strerror(errno));
-        return false;
+    if (count < size && std::feof(input_stream))
+        input_ended = true;
+    if (output_pass == 0) {
+        if (spool != nullptr && std::fwrite(block, 1, count, spool) != count) {
+            report_temporary_write_failure(std::strerror(errno));
+            return false;
+        }
+        checked_length += count;
     }
+    handed_length += count;
+    *got = count;
     return true;
 }
 
 bool rewind_source()
 {
+    if (!file_unchanged()) {
+        report_changed_file();
+        return false;
+    }
+    input_ended = false;
+    handed_length = 0;
     if (spool != nullptr) {
         if (std::fflush(spool) != 0 || std::ferror(spool)) {
             report_temporary_write_failure(std::strerror(errno));

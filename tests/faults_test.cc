@@ -1,14 +1,18 @@
 // The command line, and input and output that are not plain files: pipes,
-// FIFOs, directories, a full disk, closed and broken streams, and the
-// temporary copy that input without a position needs.
+// FIFOs, terminals, directories, a full disk, closed and broken streams, the
+// temporary copy that input without a position needs, output into the
+// input, and input that changes while it is read.
 
 #include "program.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,8 +123,6 @@ TEST(Pipes, StandardInputPartlyReadAlreadyStartsWhereItStands)
 
 TEST(Pipes, NowhereForTheTemporaryCopy)
 {
-    // The C library makes its temporary files in /tmp whatever TMPDIR says,
-    // so /tmp itself is made unwritable.
     Invocation run;
     run.input = kSample;
     run.read_only_tmp = true;
@@ -137,6 +139,89 @@ TEST(Pipes, TemporaryCopyCannotBeWritten)
     run.max_file_size = 0;
     run.ignore_sigxfsz = true;
     expect_outcome(run_roffscript(run), "", "Couldn't write temporary file: File too large\n", 1);
+}
+
+TEST(Pipes, TemporaryCopyGoesWhereTmpdirSaysAndLeavesNothing)
+{
+    char folder[] = "/tmp/roffscript-tmpdir-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    Invocation run;
+    run.input = kSample;
+    run.environment = {std::string("TMPDIR=") + folder};
+    expect_outcome(run_roffscript(run), kSampleScript, "", 0);
+    DIR *dir = opendir(folder);
+    int entries = 0;
+    while (readdir(dir) != nullptr)
+        ++entries;
+    closedir(dir);
+    EXPECT_EQ(entries, 2) << "the copy was left behind";
+    rmdir(folder);
+
+    run.environment = {std::string("TMPDIR=") + folder};
+    expect_outcome(run_roffscript(run), "", "Couldn't create temporary file: No such file or directory\n", 1);
+}
+
+TEST(Pipes, TerminalInputEndsAtTheFirstEndOfFile)
+{
+    Invocation run;
+    run.input = "typed\n";
+    run.stdin_terminal = true;
+    expect_outcome(run_roffscript(run), "text typed\nnewline\n", "", 0);
+}
+
+std::string contents_of(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+TEST(OutputIntoInput, RefusedBeforeReadingWhetherNamedOrOnStandardInput)
+{
+    TempFile file(kSample);
+    Invocation named;
+    named.args = {file.path};
+    named.stdout_path = file.path;
+    Invocation redirected;
+    redirected.stdin_path = file.path;
+    redirected.stdout_path = file.path;
+    for (const Invocation *run : {&named, &redirected}) {
+        expect_outcome(run_roffscript(*run), "", "Couldn't write output: standard output is the input file\n", 1);
+        EXPECT_EQ(contents_of(file.path), kSample);
+    }
+}
+
+// The output pass is held back by a reader that waits, and the file is
+// changed once the checking pass has passed it: however it changed, the run
+// must not end as if the script were whole.
+TEST(ChangedInput, FileChangedBetweenThePassesIsAFailure)
+{
+    std::string page;
+    for (int i = 0; page.size() < 2 * 1000 * 1000; ++i)
+        page += "line " + std::to_string(i) + " of \\fBtext\\fR\n";
+    struct Change {
+        const char *what;
+        void (*apply)(const std::string &path);
+    } const changes[] = {
+        {"appended", [](const std::string &path) { std::ofstream(path, std::ios::app) << "unchecked\n"; }},
+        {"cut to half", [](const std::string &path) { ASSERT_EQ(truncate(path.c_str(), 1000 * 1000), 0); }},
+        {"one byte rewritten", [](const std::string &path) {
+             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(3);
+             file.put('E');
+         }},
+    };
+    for (const Change &change : changes) {
+        SCOPED_TRACE(change.what);
+        TempFile file(page);
+        Invocation run;
+        run.args = {file.path};
+        run.on_first_output = [&] { change.apply(file.path); };
+        Outcome got = run_roffscript(run);
+        EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
+        EXPECT_EQ(got.status, 1);
+    }
 }
 
 // Every line length the buffer allows, in one document larger than any of

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <termios.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -51,6 +52,8 @@ void set_limit(int resource, long value)
     set_limit(RLIMIT_FSIZE, run.max_file_size);
     if (run.translate_every_line)
         setenv("ROFFSCRIPT_TRANSLATE_EVERY_LINE", "1", 1);
+    for (const std::string &variable : run.environment)
+        putenv(const_cast<char *>(variable.c_str()));
     if (run.read_only_tmp &&
         (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
          mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
@@ -71,7 +74,15 @@ Outcome run_roffscript(const Invocation &run)
 {
     int in_pipe[2] = {-1, -1}, out_pipe[2] = {-1, -1}, err_pipe[2];
     int in_fd, out_fd;
-    if (run.stdin_path.empty()) {
+    int terminal = -1;   // the terminal's other end, which the test types into
+    if (run.stdin_terminal) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        check(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0, "pseudo-terminal");
+        in_fd = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+        check(in_fd >= 0, "open terminal");
+        std::string typed = run.input + static_cast<char>(CEOF);
+        check(write(terminal, typed.data(), typed.size()) == static_cast<ssize_t>(typed.size()), "type");
+    } else if (run.stdin_path.empty()) {
         check(pipe(in_pipe) == 0, "pipe");
         in_fd = in_pipe[0];
     } else {
@@ -111,8 +122,22 @@ Outcome run_roffscript(const Invocation &run)
     // A child that ignores SIGPIPE may still stop reading early; the parent
     // must not die of it either.
     signal(SIGPIPE, SIG_IGN);
+    bool first_output = true;
+    constexpr int kPatienceMs = 60 * 1000;   // a program that hangs is killed after this
     while (fds[0].fd >= 0 || fds[1].fd >= 0 || fds[2].fd >= 0) {
-        check(poll(fds, 3, -1) >= 0 || errno == EINTR, "poll");
+        int ready = poll(fds, 3, kPatienceMs);
+        check(ready >= 0 || errno == EINTR, "poll");
+        if (ready == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            outcome.status = kTimedOut;
+            for (struct pollfd &fd : fds)
+                if (fd.fd >= 0)
+                    close(fd.fd);
+            if (terminal >= 0)
+                close(terminal);
+            return outcome;
+        }
         if (fds[0].fd >= 0 && (fds[0].revents & (POLLOUT | POLLERR | POLLHUP))) {
             ssize_t n = write(fds[0].fd, run.input.data() + written, run.input.size() - written);
             if (n > 0)
@@ -129,6 +154,10 @@ Outcome run_roffscript(const Invocation &run)
             ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
             if (n > 0) {
                 sinks[i]->append(chunk, static_cast<std::size_t>(n));
+                if (i == 1 && first_output && run.on_first_output) {
+                    first_output = false;
+                    run.on_first_output();
+                }
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
@@ -137,6 +166,8 @@ Outcome run_roffscript(const Invocation &run)
     }
     int status;
     check(waitpid(child, &status, 0) == child, "waitpid");
+    if (terminal >= 0)
+        close(terminal);
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return outcome;
 }

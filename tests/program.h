@@ -4,6 +4,7 @@
 #ifndef ROFFSCRIPT_TESTS_PROGRAM_H
 #define ROFFSCRIPT_TESTS_PROGRAM_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct Invocation {
     std::string input;
     std::string stdin_path;
     long stdin_offset = 0;
+    // Standard input a terminal: `input` is typed into it, then one
+    // end-of-file key, and the terminal stays open.
+    bool stdin_terminal = false;
     // Standard output: a pipe read by the test, unless `stdout_path` names a
     // file to write to; `close_stdout` leaves it closed, and
     // `stdout_reader_gone` closes the pipe's reading end before the start.
@@ -31,14 +35,18 @@ struct Invocation {
     // Asks a build with self-checks to translate every line in the checking
     // pass; other builds ignore it.
     bool translate_every_line = false;
+    std::vector<std::string> environment;   // NAME=VALUE, added to the test's own
+    // Called once, while the program waits, when its first output arrives.
+    std::function<void()> on_first_output;
 };
 
 constexpr int kNoNamespace = 77;
+constexpr int kTimedOut = -2;
 
 struct Outcome {
     std::string out;
     std::string err;
-    int status = -1;   // the exit status, or 128 plus the signal
+    int status = -1;   // the exit status, or 128 plus the signal; kTimedOut when killed for hanging
 };
 
 Outcome run_roffscript(const Invocation &run);
