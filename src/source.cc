@@ -7,6 +7,10 @@
 // position (a pipe, a terminal) is copied during the checking pass to a
 // temporary file, and the output pass reads that copy.
 //
+// Compressed input is recognised by its first bytes and decoded during the
+// checking pass, which copies the page it holds to the temporary file as
+// well: decoding a page costs more than reading it, so it is done once.
+//
 // The output pass must translate exactly the bytes that the checking pass
 // passed.  It reads no more of them than the checking pass read, and a
 // regular file is watched through its identity, size and times, which
@@ -15,6 +19,7 @@
 
 #include "source.h"
 
+#include "decoders.h"
 #include "messages.h"
 #include "run.h"
 
@@ -44,6 +49,15 @@ bool input_ended = false;
 // handed on.
 std::uint64_t checked_length = 0;
 std::uint64_t handed_length = 0;
+
+// Compressed input is read into a block of its own, from which the
+// decoder fills the caller's.
+constexpr std::size_t kCompressedBlockSize = 16 * 1024;
+unsigned char compressed_block[kCompressedBlockSize];
+std::size_t compressed_start = 0, compressed_end = 0;
+bool format_known = false;
+bool decoding = false;
+bool decoding_finished = false;
 
 // A regular input file as the checking pass found it.
 bool watching_file = false;
@@ -106,6 +120,102 @@ std::FILE *open_temporary_file()
     return file;
 }
 
+// Reads up to `size` bytes of the input as it stands into `block`, and sets
+// `*count` to their number, 0 at its end.
+bool read_raw(char *block, std::size_t size, std::size_t *count)
+{
+    *count = input_ended ? 0 : std::fread(block, 1, size, input_stream);
+    if (*count == 0) {
+        if (!input_ended && std::ferror(input_stream)) {
+            report_read_error();
+            return false;
+        }
+        input_ended = true;
+    } else if (*count < size && std::feof(input_stream)) {
+        input_ended = true;
+    }
+    return true;
+}
+
+// Looks at the first `count` bytes of the input, read into `block`.  If they
+// start compressed data, they move to the compressed block and decoding
+// starts, with a temporary copy for the output pass to read.
+bool recognise_input(char *block, std::size_t count)
+{
+    format_known = true;
+    const char *reason = nullptr;
+    Compression compression =
+        recognise_compression(reinterpret_cast<const unsigned char *>(block), count, &reason);
+    if (compression == Compression::kNone)
+        return true;
+    if (compression == Compression::kUnsupported) {
+        report_read_failure(input_name, reason);
+        return false;
+    }
+    if (spool == nullptr) {
+        spool = open_temporary_file();
+        if (spool == nullptr) {
+            report_temporary_create_failure(std::strerror(errno));
+            return false;
+        }
+        std::setvbuf(spool, nullptr, _IONBF, 0);
+    }
+    std::memcpy(compressed_block, block, count);
+    compressed_start = 0;
+    compressed_end = count;
+    decoding = true;
+    if (!start_decoding(compression, &reason)) {
+        report_read_failure(input_name, reason);
+        return false;
+    }
+    return true;
+}
+
+// Fills `block` with up to `size` decoded bytes and sets `*got` to their
+// number, 0 at the end of the data.
+bool read_decoded(char *block, std::size_t size, std::size_t *got)
+{
+    *got = 0;
+    while (!decoding_finished) {
+        std::size_t left = compressed_end - compressed_start;
+        if (left == 0 && !input_ended) {
+            if (!read_raw(reinterpret_cast<char *>(compressed_block), sizeof compressed_block, &left))
+                return false;
+            compressed_start = 0;
+            compressed_end = left;
+        }
+        std::size_t consumed, produced;
+        const char *reason = nullptr;
+        DecodeStatus status = decode(compressed_block + compressed_start, left, input_ended, block, size,
+                                     &consumed, &produced, &reason);
+        compressed_start += consumed;
+        if (status == DecodeStatus::kFailed) {
+            report_read_failure(input_name, reason);
+            return false;
+        }
+        decoding_finished = status == DecodeStatus::kFinished;
+        if (produced > 0) {
+            *got = produced;
+            return true;
+        }
+        if (status == DecodeStatus::kMore && consumed == 0) {
+            // The decoder needs more bytes after those it has: keep them and
+            // read more behind them.
+            if (input_ended || left == sizeof compressed_block) {
+                report_read_failure(input_name, "corrupt compressed data");
+                return false;
+            }
+            std::memmove(compressed_block, compressed_block + compressed_start, left);
+            std::size_t more;
+            if (!read_raw(reinterpret_cast<char *>(compressed_block) + left, sizeof compressed_block - left, &more))
+                return false;
+            compressed_start = 0;
+            compressed_end = left + more;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 const char *source_name()
@@ -121,6 +231,8 @@ bool open_source(std::FILE *input, const char *name)
     input_ended = false;
     checked_length = handed_length = 0;
     watching_file = false;
+    format_known = decoding = decoding_finished = false;
+    compressed_start = compressed_end = 0;
     // Every stream moves whole blocks of ours, so none needs a buffer of its
     // own: each read and write goes straight to the system.
     std::setvbuf(input, nullptr, _IONBF, 0);
@@ -175,13 +287,22 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         if (size > left)
             size = static_cast<std::size_t>(left);
     }
-    std::size_t count = input_ended ? 0 : std::fread(block, 1, size, input_stream);
-    if (count == 0) {
-        if (!input_ended && std::ferror(input_stream)) {
-            report_read_error();
+    std::size_t count;
+    if (decoding) {
+        if (!read_decoded(block, size, &count))
             return false;
-        }
-        input_ended = true;
+    } else if (!format_known && output_pass == 0) {
+        // The first bytes say whether the input is compressed; a block of
+        // compressed data holds them.
+        if (!read_raw(block, size < sizeof compressed_block ? size : sizeof compressed_block, &count) ||
+            !recognise_input(block, count))
+            return false;
+        if (decoding && !read_decoded(block, size, &count))
+            return false;
+    } else if (!read_raw(block, size, &count)) {
+        return false;
+    }
+    if (count == 0) {
         if (output_pass != 0) {
             // Fewer bytes than the checking pass read.
             report_changed_file();
@@ -189,8 +310,6 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         }
         return true;
     }
-    if (count < size && std::feof(input_stream))
-        input_ended = true;
     if (output_pass == 0) {
         if (spool != nullptr && std::fwrite(block, 1, count, spool) != count) {
             report_temporary_write_failure(std::strerror(errno));
@@ -211,6 +330,10 @@ bool rewind_source()
     }
     input_ended = false;
     handed_length = 0;
+    if (decoding) {
+        end_decoding();
+        decoding = false;
+    }
     if (spool != nullptr) {
         if (std::fflush(spool) != 0 || std::ferror(spool)) {
             report_temporary_write_failure(std::strerror(errno));
@@ -229,6 +352,9 @@ bool rewind_source()
 
 void close_source()
 {
+    if (decoding)
+        end_decoding();
+    decoding = false;
     if (spool != nullptr)
         std::fclose(spool);
     spool = nullptr;

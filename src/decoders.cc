@@ -1,0 +1,253 @@
+// Compressed input.
+//
+// Nearly every installed manual page is compressed, so the input is
+// recognised by its first bytes, never by its name, and gzip, bzip2 and xz
+// data are turned back into the page through zlib, libbz2 and liblzma.  Data
+// of several members or streams, as concatenated files give, reads as the
+// concatenation of what they hold.  Data cut short or damaged is an error,
+// never a shorter page; so are formats this program does not read, rather
+// than being taken for text.
+//
+// Each library keeps its own state (zlib's a few tens of KiB, bzip2's and
+// xz's what the data's block or dictionary size asks for): the program only
+// hands it blocks of its own.
+
+#include "decoders.h"
+
+#include <bzlib.h>
+#include <cstdint>
+#include <cstring>
+#include <lzma.h>
+#include <zlib.h>
+
+namespace {
+
+Compression compression = Compression::kNone;
+bool member_ended = false;   // the last gzip member or bzip2 stream is whole
+z_stream gzip_stream;
+bz_stream bzip2_stream;
+lzma_stream xz_stream = LZMA_STREAM_INIT;
+
+struct Magic {
+    const char *bytes;
+    std::size_t length;
+    Compression compression;
+    const char *unsupported;
+};
+
+const Magic kMagics[] = {
+    {"\x1f\x8b", 2, Compression::kGzip, nullptr},
+    {"BZh", 3, Compression::kBzip2, nullptr},
+    {"\xfd" "7zXZ\0", 6, Compression::kXz, nullptr},
+    {"\x28\xb5\x2f\xfd", 4, Compression::kUnsupported, "zstd-compressed data is not supported"},
+    {"LZIP", 4, Compression::kUnsupported, "lzip-compressed data is not supported"},
+    {"\x1f\x9d", 2, Compression::kUnsupported, "compress (.Z) data is not supported"},
+};
+
+bool starts_with(const unsigned char *bytes, std::size_t count, const Magic &magic)
+{
+    return count >= magic.length && std::memcmp(bytes, magic.bytes, magic.length) == 0;
+}
+
+bool start_gzip_member()
+{
+    gzip_stream = z_stream{};
+    // 16 more than the largest window: a gzip header and trailer.
+    return inflateInit2(&gzip_stream, 16 + MAX_WBITS) == Z_OK;
+}
+
+bool start_bzip2_stream()
+{
+    bzip2_stream = bz_stream{};
+    return BZ2_bzDecompressInit(&bzip2_stream, 0, 0) == BZ_OK;
+}
+
+// A gzip member or bzip2 stream has ended.  More data must be another of
+// the same kind; none at all ends the input.
+DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool input_ended, const char **reason)
+{
+    if (in_count == 0)
+        return input_ended ? DecodeStatus::kFinished : DecodeStatus::kMore;
+    const Magic &magic = kMagics[compression == Compression::kGzip ? 0 : 1];
+    // Wait for enough bytes to tell, unless no more are coming.
+    if (in_count < magic.length && !input_ended)
+        return DecodeStatus::kMore;
+    if (!starts_with(in, in_count, magic)) {
+        *reason = compression == Compression::kGzip ? "trailing garbage after gzip data"
+                                                    : "trailing garbage after bzip2 data";
+        return DecodeStatus::kFailed;
+    }
+    end_decoding();
+    bool started = compression == Compression::kGzip ? start_gzip_member() : start_bzip2_stream();
+    if (!started) {
+        *reason = "out of memory";
+        return DecodeStatus::kFailed;
+    }
+    member_ended = false;
+    return DecodeStatus::kMore;
+}
+
+DecodeStatus decode_gzip(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
+                         std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
+{
+    gzip_stream.next_in = const_cast<unsigned char *>(in);
+    gzip_stream.avail_in = static_cast<uInt>(in_count);
+    gzip_stream.next_out = reinterpret_cast<unsigned char *>(out);
+    gzip_stream.avail_out = static_cast<uInt>(out_size);
+    int result = inflate(&gzip_stream, Z_NO_FLUSH);
+    *consumed = in_count - gzip_stream.avail_in;
+    *produced = out_size - gzip_stream.avail_out;
+    if (result == Z_STREAM_END) {
+        member_ended = true;
+        return DecodeStatus::kMore;
+    }
+    if (result == Z_OK || (result == Z_BUF_ERROR && !(input_ended && in_count == 0)))
+        return DecodeStatus::kMore;
+    if (result == Z_BUF_ERROR)
+        *reason = "truncated gzip data";
+    else if (result == Z_MEM_ERROR)
+        *reason = "out of memory";
+    else
+        *reason = "corrupt gzip data";
+    return DecodeStatus::kFailed;
+}
+
+DecodeStatus decode_bzip2(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
+                          std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
+{
+    bzip2_stream.next_in = reinterpret_cast<char *>(const_cast<unsigned char *>(in));
+    bzip2_stream.avail_in = static_cast<unsigned>(in_count);
+    bzip2_stream.next_out = out;
+    bzip2_stream.avail_out = static_cast<unsigned>(out_size);
+    int result = BZ2_bzDecompress(&bzip2_stream);
+    *consumed = in_count - bzip2_stream.avail_in;
+    *produced = out_size - bzip2_stream.avail_out;
+    if (result == BZ_STREAM_END) {
+        member_ended = true;
+        return DecodeStatus::kMore;
+    }
+    if (result == BZ_OK) {
+        if (input_ended && in_count == 0 && *produced == 0) {
+            *reason = "truncated bzip2 data";
+            return DecodeStatus::kFailed;
+        }
+        return DecodeStatus::kMore;
+    }
+    *reason = result == BZ_MEM_ERROR ? "out of memory" : "corrupt bzip2 data";
+    return DecodeStatus::kFailed;
+}
+
+DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
+                       std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
+{
+    xz_stream.next_in = in;
+    xz_stream.avail_in = in_count;
+    xz_stream.next_out = reinterpret_cast<std::uint8_t *>(out);
+    xz_stream.avail_out = out_size;
+    lzma_ret result = lzma_code(&xz_stream, input_ended ? LZMA_FINISH : LZMA_RUN);
+    *consumed = in_count - xz_stream.avail_in;
+    *produced = out_size - xz_stream.avail_out;
+    switch (result) {
+    case LZMA_STREAM_END:
+        return DecodeStatus::kFinished;
+    case LZMA_OK:
+        // With every byte given and nothing more to give, the data was cut
+        // short; liblzma would say so only on the next call.
+        if (input_ended && in_count == 0 && *produced == 0) {
+            *reason = "truncated xz data";
+            break;
+        }
+        return DecodeStatus::kMore;
+    case LZMA_BUF_ERROR:
+        *reason = "truncated xz data";
+        break;
+    case LZMA_MEM_ERROR:
+    case LZMA_MEMLIMIT_ERROR:
+        *reason = "out of memory";
+        break;
+    case LZMA_OPTIONS_ERROR:
+        *reason = "xz data with options that liblzma does not read";
+        break;
+    default:
+        *reason = "corrupt xz data";
+        break;
+    }
+    return DecodeStatus::kFailed;
+}
+
+}  // namespace
+
+Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported)
+{
+    for (const Magic &magic : kMagics) {
+        if (starts_with(bytes, count, magic)) {
+            *unsupported = magic.unsupported;
+            return magic.compression;
+        }
+    }
+    return Compression::kNone;
+}
+
+bool start_decoding(Compression kind, const char **reason)
+{
+    compression = kind;
+    member_ended = false;
+    bool started = false;
+    switch (kind) {
+    case Compression::kGzip:
+        started = start_gzip_member();
+        break;
+    case Compression::kBzip2:
+        started = start_bzip2_stream();
+        break;
+    case Compression::kXz:
+        xz_stream = LZMA_STREAM_INIT;
+        started = lzma_stream_decoder(&xz_stream, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+        break;
+    default:
+        break;
+    }
+    if (!started)
+        *reason = "out of memory";
+    return started;
+}
+
+DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
+                    std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
+{
+    *consumed = *produced = 0;
+    if (member_ended) {
+        DecodeStatus status = after_member(in, in_count, input_ended, reason);
+        // Unless the next member has started, there is nothing to decode.
+        if (member_ended || status != DecodeStatus::kMore)
+            return status;
+    }
+    switch (compression) {
+    case Compression::kGzip:
+        return decode_gzip(in, in_count, input_ended, out, out_size, consumed, produced, reason);
+    case Compression::kBzip2:
+        return decode_bzip2(in, in_count, input_ended, out, out_size, consumed, produced, reason);
+    case Compression::kXz:
+        return decode_xz(in, in_count, input_ended, out, out_size, consumed, produced, reason);
+    default:
+        *reason = "unknown compression";
+        return DecodeStatus::kFailed;
+    }
+}
+
+void end_decoding()
+{
+    switch (compression) {
+    case Compression::kGzip:
+        inflateEnd(&gzip_stream);
+        break;
+    case Compression::kBzip2:
+        BZ2_bzDecompressEnd(&bzip2_stream);
+        break;
+    case Compression::kXz:
+        lzma_end(&xz_stream);
+        break;
+    default:
+        break;
+    }
+}
