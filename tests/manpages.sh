@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs roffscript over every manual page installed on this machine, as a
-# file and through a pipe, and checks what must hold for any page:
-#   - the exit status is 0 or 1, and the same both ways;
+# file and through a pipe, and a compressed page also as it is installed,
+# and checks what must hold for any page:
+#   - the exit status is 0 or 1, and the same every way;
 #   - standard output is empty exactly when the status is 1, and the same
 #     script comes out of the file and of the pipe;
 #   - a page that fails says why: the line limit, or an error with its line;
@@ -31,7 +32,17 @@ if [ "${1:-}" = --check ]; then
         cat "$work/page" | "$roffscript" >"$work/out.pipe" 2>"$work/err.pipe"
         pipe_status=$?
         why=
-        if [ $file_status -gt 1 ]; then
+        case $page in
+            *.gz|*.xz|*.bz2)
+                "$roffscript" "$page" >"$work/out.packed" 2>"$work/err.packed"
+                if [ $? -ne $file_status ] || ! cmp -s "$work/out.file" "$work/out.packed" ||
+                   ! cmp -s "$work/err.file" "$work/err.packed"; then
+                    why="the compressed page gives other output than the page it holds"
+                fi ;;
+        esac
+        if [ -n "$why" ]; then
+            :
+        elif [ $file_status -gt 1 ]; then
             why="status $file_status"
         elif [ $file_status -ne $pipe_status ]; then
             why="status $file_status from the file, $pipe_status from the pipe"

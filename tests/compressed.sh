@@ -1,0 +1,62 @@
+#!/bin/sh
+# Compressed input through the real binary: each format read as a file and
+# through a pipe gives exactly the script of the page it holds; data cut
+# short or damaged, and formats that are not read, fail with their reason,
+# status 1 and no script.  Usage: compressed.sh ROFFSCRIPT PAGE
+set -u
+roffscript=$1
+page=$2
+work=$(mktemp -d) || exit 2
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# expect NAME STATUS STDERR [ARGS...]: runs roffscript with ARGS and $work/in
+# through a pipe on standard input, and compares its status, messages and
+# script with what they must be.
+expect() {
+    name=$1 status=$2 err=$3
+    shift 3
+    got=$( (cat "$work/in" | "$roffscript" "$@" >"$work/out" 2>"$work/err"; echo $?) )
+    [ "$got" -eq "$status" ] || fail "$name: status $got, not $status"
+    [ "$(cat "$work/err")" = "$err" ] || fail "$name: said '$(cat "$work/err")', not '$err'"
+    if [ "$status" -eq 0 ]; then
+        cmp -s "$work/out" "$work/script" || fail "$name: the script differs from the plain page's"
+    else
+        [ ! -s "$work/out" ] || fail "$name: wrote a script and failed"
+    fi
+}
+
+"$roffscript" "$page" >"$work/script" || exit 2
+for format in gzip bzip2 xz; do
+    command -v "$format" >/dev/null || { echo "compressed: no $format here; skipped"; continue; }
+    "$format" -c <"$page" >"$work/page.$format"
+    cp "$work/page.$format" "$work/in"
+    expect "$format file" 0 "" "$work/page.$format"
+    expect "$format through a pipe" 0 ""
+    # Two compressed pages joined read as the two pages joined.
+    cat "$work/page.$format" "$work/page.$format" >"$work/in"
+    cp "$work/script" "$work/script.once"
+    "$format" -dc <"$work/in" | "$roffscript" >"$work/script"
+    expect "$format, two joined" 0 ""
+    mv "$work/script.once" "$work/script"
+
+    size=$(wc -c <"$work/page.$format")
+    head -c $((size / 2)) "$work/page.$format" >"$work/in"
+    expect "$format cut short" 1 "Couldn't read \"-\": truncated $format data"
+    # A byte in the middle inverted: the data's check sums catch it.
+    cp "$work/page.$format" "$work/in"
+    byte=$(od -An -tu1 -j $((size / 2)) -N1 "$work/in" | tr -d ' ')
+    printf "\\$(printf %o $((255 - byte)))" | dd of="$work/in" bs=1 seek=$((size / 2)) conv=notrunc 2>/dev/null
+    expect "$format damaged" 1 "Couldn't read \"-\": corrupt $format data"
+done
+
+# An empty page, compressed, is an empty page.
+gzip -c </dev/null >"$work/in"
+: >"$work/script"
+expect "empty gzip" 0 ""
+printf '\050\265\057\375rest' >"$work/in"
+expect "zstd" 1 "Couldn't read \"-\": zstd-compressed data is not supported"
+
+[ "$failures" -eq 0 ] && echo "compressed: gzip, bzip2 and xz read as files and pipes, cut short and damaged"
+[ "$failures" -eq 0 ]
