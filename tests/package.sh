@@ -42,7 +42,9 @@ if command -v readelf >/dev/null; then
 fi
 
 if command -v dpkg-deb >/dev/null; then
-    (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null) || fail "cpack failed"
+    # Under a strict umask, as some packagers work, so that the package's
+    # permissions are seen not to depend on it.
+    (umask 077 && cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null) || fail "cpack failed"
     deb=$(ls "$scratch"/roffscript_*.deb)
     contents=$(dpkg-deb -c "$deb")
     for file in usr/bin/roffscript usr/share/man/man1/roffscript.1.gz usr/share/doc/roffscript/changelog.gz \
