@@ -1,36 +1,72 @@
 #!/bin/sh
 # Installs the build into a scratch prefix and builds the Debian package,
 # and checks that both hold the program and its manual page, that the page
-# renders without warnings and that roffscript converts it.
-# Usage: package.sh BUILD_DIRECTORY
+# renders without warnings and that roffscript converts it, that the
+# program is hardened, and that the package holds its documents, keeps no
+# unneeded sections in the program and, where lintian is installed, passes
+# lintian --pedantic without an error or a warning.
+# Usage: package.sh BUILD_DIRECTORY [CONFIGURATION]
 set -eu
 build=$(cd "$1" && pwd)
+config=${2-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 [ -x "$scratch/prefix/bin/roffscript" ] || fail "no bin/roffscript in the install tree"
-page=$scratch/prefix/share/man/man1/roffscript.1
-[ -f "$page" ] || fail "no share/man/man1/roffscript.1 in the install tree"
+page=$scratch/prefix/share/man/man1/roffscript.1.gz
+[ -f "$page" ] || fail "no share/man/man1/roffscript.1.gz in the install tree"
+gzip -dc "$page" >"$scratch/roffscript.1" || fail "the manual page is not gzip-compressed"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
-grep -q "roffscript $version" "$page" || fail "the manual page does not show version $version"
+grep -q "roffscript $version" "$scratch/roffscript.1" || fail "the manual page does not show version $version"
 if command -v groff >/dev/null; then
-    warnings=$(groff -ww -man -z "$page" 2>&1)
+    warnings=$(groff -ww -man -z "$scratch/roffscript.1" 2>&1)
     [ -z "$warnings" ] || fail "groff warns about the manual page: $warnings"
 fi
-"$scratch/prefix/bin/roffscript" "$page" >/dev/null || fail "roffscript does not convert its own manual page"
+"$scratch/prefix/bin/roffscript" "$scratch/roffscript.1" >/dev/null || fail "roffscript does not convert its own manual page"
+
+# The binary is checked rather than the flags, since a toolchain or a flag
+# given later can undo the hardening the build asks for.
+if command -v readelf >/dev/null; then
+    program=$scratch/prefix/bin/roffscript
+    readelf -hW "$program" | grep -q 'Type: *DYN' || fail "roffscript is not a position-independent executable"
+    readelf -lW "$program" | grep -q ' GNU_RELRO ' || fail "roffscript has no read-only relocations"
+    readelf -dW "$program" | grep -Eq 'FLAGS.*( BIND_NOW| NOW)' || fail "roffscript does not bind its symbols at start"
+    symbols=$(readelf --dyn-syms -W "$program")
+    echo "$symbols" | grep -q ' __stack_chk_fail@' || fail "roffscript has no stack protector"
+    case $config in
+    Release|RelWithDebInfo|MinSizeRel)
+        echo "$symbols" | grep -Eq ' __[a-z]+_chk@' || fail "roffscript calls no fortified C library function" ;;
+    esac
+fi
 
 if command -v dpkg-deb >/dev/null; then
-    (cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null) || fail "cpack failed"
+    # Under a strict umask, as some packagers work, so that the package's
+    # permissions are seen not to depend on it.
+    (umask 077 && cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null) || fail "cpack failed"
     deb=$(ls "$scratch"/roffscript_*.deb)
     contents=$(dpkg-deb -c "$deb")
-    echo "$contents" | grep -q ' ./usr/bin/roffscript$' || fail "the package has no /usr/bin/roffscript"
-    echo "$contents" | grep -q ' ./usr/share/man/man1/roffscript.1' || fail "the package has no manual page"
+    for file in usr/bin/roffscript usr/share/man/man1/roffscript.1.gz usr/share/doc/roffscript/changelog.gz \
+        usr/share/doc/roffscript/copyright usr/share/doc/roffscript/examples/greet.1; do
+        echo "$contents" | grep -q " \./$file\$" || fail "the package has no /$file"
+    done
     info=$(dpkg-deb -I "$deb")
     for field in "Package: roffscript" "Version: $version" "Maintainer: " "Depends: " "Description: "; do
         echo "$info" | grep -q "^ $field" || fail "the package has no '$field' field"
     done
-    echo "package: $(basename "$deb") holds /usr/bin/roffscript and its manual page"
+    dpkg-deb -x "$deb" "$scratch/deb"
+    if command -v readelf >/dev/null; then
+        unneeded=$(readelf -SW "$scratch/deb/usr/bin/roffscript" | sed -n 's/.*\] \(\.comment\|\.note\|\.debug_[a-z]*\) .*/\1/p')
+        [ -z "$unneeded" ] || fail "the packaged program keeps sections it does not need:" $unneeded
+    fi
+    echo "package: $(basename "$deb") holds the program, its manual page, changelog, copyright and examples"
+    if command -v lintian >/dev/null; then
+        report=$(lintian --pedantic --fail-on error,warning "$deb" 2>"$scratch/lintian.err") ||
+            fail "lintian rejects the package: $report $(cat "$scratch/lintian.err")"
+        echo "package: lintian --pedantic finds no error or warning${report:+, only: $report}"
+    else
+        echo "package: lintian is not installed, so the package was not checked against Debian's policy"
+    fi
 fi
 echo "package: install tree and manual page of version $version are complete"

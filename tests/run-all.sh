@@ -16,6 +16,7 @@ command -v cmake >/dev/null || missing="$missing cmake"
 command -v g++ >/dev/null || missing="$missing g++"
 command -v clang++ >/dev/null || missing="$missing clang"
 [ -e /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/src/googletest ] || missing="$missing libgtest-dev"
+command -v lintian >/dev/null || missing="$missing lintian"
 if [ -n "$missing" ] && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
     apt-get update -q && apt-get install -y -q $missing
 fi
