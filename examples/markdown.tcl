@@ -256,12 +256,12 @@ proc macro {name args} {
     }
     switch -- $name {
         TH {finish; set ::fill 1; inline "[lindex $args 0]([lindex $args 1])"; heading #}
-        SH - SS {
+        SH - SS - Sh - Ss {
             finish; set ::fill 1
-            set m [expr {$name eq "SH" ? "##" : "###"}]
+            set m [expr {$name in {SH Sh} ? "##" : "###"}]
             if {[llength $args]} {inline [join $args]; heading $m} else {set ::next $m}
         }
-        PP - LP - P - HP {finish; place $::base}
+        PP - LP - P - HP - Pp {finish; place $::base}
         TP - TQ {finish; place $::base; set ::next term}
         IP {
             finish; place $::base
@@ -341,14 +341,16 @@ $safe invokehidden namespace delete {*}$spaces
 foreach cmd {macro macro2 text font char dash tab newline} {
     interp alias $safe $cmd {} run $cmd
 }
-set status 0
+# A line that fails, whether the page's or the output's fault, ends the run.
 set n 0
 while {[gets $in line] >= 0} {
     incr n
     if {[catch {$safe eval $line} err]} {
         puts stderr "markdown.tcl: line $n: $err"
-        set status 1
+        exit 1
     }
 }
-finish
-exit $status
+if {[catch {finish; flush stdout} err]} {
+    puts stderr "markdown.tcl: $err"
+    exit 1
+}
