@@ -324,12 +324,14 @@ proc macro2 {name args} {
 # (binary or iso8859-1) would encode each raw UTF-8 byte a second time.  A
 # byte that is not UTF-8, from a Latin-1 page, is read as the Latin-1
 # character of that value, as the page meant; Tcl 9 needs to be told so.
+# Only a line feed ends a line of the script; a carriage return is a byte
+# of the page.
 set in stdin
 if {$argc > 1} {
     puts stderr "usage: tclsh markdown.tcl ?script?"
     exit 2
 } elseif {$argc == 1} {set in [open [lindex $argv 0]]}
-fconfigure $in -encoding utf-8
+fconfigure $in -encoding utf-8 -translation lf
 catch {fconfigure $in -profile tolerant}
 fconfigure stdout -encoding utf-8 -translation lf
 
