@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds roffscript and runs every test: the plain build's suite (with the
-# memory checker where valgrind is installed), the suite again in a build
+# memory checker where valgrind is installed) and the evaluation by Tcl of
+# every installed page's script, the suite again in a build
 # without processor-specific vector code, the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer together with the check of
 # every installed manual page, and a bounded fuzzing run.  This is the
@@ -15,6 +16,7 @@ missing=
 command -v cmake >/dev/null || missing="$missing cmake"
 command -v g++ >/dev/null || missing="$missing g++"
 command -v clang++ >/dev/null || missing="$missing clang"
+command -v tclsh >/dev/null || missing="$missing tcl"
 [ -e /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/src/googletest ] || missing="$missing libgtest-dev"
 command -v lintian >/dev/null || missing="$missing lintian"
 if [ -n "$missing" ] && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
@@ -25,6 +27,11 @@ echo "== plain build"
 cmake --preset default
 cmake --build build --parallel "$jobs"
 ctest --test-dir build --output-on-failure --parallel "$jobs"
+if command -v tclsh >/dev/null; then
+    tests/tclscripts.sh build/roffscript
+else
+    echo "tclscripts: no tclsh; skipped"
+fi
 
 echo "== portable build"
 cmake --preset portable
