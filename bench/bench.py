@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures roffscript against the I/O floor of reading its input twice.
 
-Usage: bench/bench.py [ROFFSCRIPT] [--runs N]
+Usage: bench/bench.py [ROFFSCRIPT] [--runs N] [--tree-runs N]
 
 Builds its documents in bench/work (kept between runs): real manual pages
 from /usr/share/man concatenated to at least 90 MB, the same twice over,
@@ -14,6 +14,12 @@ of input, the ratio to the floor (the median of each round's ratio, and
 the ratio of the two medians beside it), the cost of piped input, peak
 resident memory and the program's own memory.  Ratios taken in one run are
 what to compare: the machines are shared and absolute times drift.
+
+Compressed input has rows of its own: the real pages gzipped, read
+directly against `zcat F | roffscript` and `zcat F` alone, with their
+memory; and every installed .gz page converted one process a page, two at
+a time, against the same two yardsticks (--tree-runs rounds, 3 by default,
+since each takes a minute or so).
 """
 
 import ctypes
@@ -126,6 +132,18 @@ def documents(roffscript):
     return paths
 
 
+def gzipped(paths):
+    """real.1 and real-twice.1 and small.1 compressed with gzip, made once."""
+    made = {}
+    for name in ("small.1", "real.1", "real-twice.1"):
+        path = paths[name] + ".gz"
+        if not os.path.exists(path):
+            with open(paths[name], "rb") as f, gzip.open(path, "wb", compresslevel=6) as out:
+                out.write(f.read())
+        made[name + ".gz"] = path
+    return made
+
+
 def run_once(command):
     """Wall time of a shell command whose output goes into a pipe."""
     start = time.perf_counter()
@@ -205,10 +223,14 @@ def memory(roffscript, path, runs):
 
 def main():
     args = sys.argv[1:]
-    runs = 5
+    runs, tree_runs = 5, 3
     if "--runs" in args:
         i = args.index("--runs")
         runs = int(args[i + 1])
+        del args[i:i + 2]
+    if "--tree-runs" in args:
+        i = args.index("--tree-runs")
+        tree_runs = int(args[i + 1])
         del args[i:i + 2]
     roffscript = os.path.abspath(args[0] if args else os.path.join(HERE, "..", "build", "roffscript"))
     paths = documents(roffscript)
@@ -231,6 +253,32 @@ def main():
         print(f"{name:<14} {size / MB:7.1f} {mine:12.3f} {floor:8.3f} {size / MB / mine:7.0f} {over_floor:7.2f}"
               f" {mine / floor:7.2f} {piped:9.3f} {median_ratio(times[2], times[0]):9.2f}"
               f" {peak:8.0f} {own if own is not None else '-':>7}")
+
+    print()
+    print(f"{'gzip document':<17} {'MB':>6} {'direct s':>9} {'zcat|rs s':>9} {'zcat s':>7}"
+          f" {'direct/zcat|rs':>14} {'peak KiB':>8} {'own KiB':>7}")
+    packed = gzipped(paths)
+    for name, path in packed.items():
+        size = os.path.getsize(path)
+        n = runs if size > MB else runs * 20
+        times = timed([f"{q(roffscript)} {q(path)}", f"zcat {q(path)} | {q(roffscript)}", f"zcat {q(path)}"], n)
+        direct, piped, zcat = (statistics.median(t) for t in times)
+        peak, own = memory(roffscript, path, runs)
+        results[name] = (size, direct, peak, own)
+        print(f"{name:<17} {size / MB:6.1f} {direct:9.3f} {piped:9.3f} {zcat:7.3f}"
+              f" {median_ratio(times[0], times[1]):14.2f} {peak:8.0f} {own if own is not None else '-':>7}")
+    small_gz, large_gz = results["small.1.gz"], results["real-twice.1.gz"]
+    print(f"real-twice.1.gz over small.1.gz: peak {large_gz[2] - small_gz[2]:+.0f} KiB")
+
+    tree = "find /usr/share/man -name '*.gz' -print0 | xargs -0 -P2 -n1"
+    # Rejected pages make xargs fail; only the time counts here.
+    tree_times = timed([f"{{ {tree} {q(roffscript)} 2>/dev/null; true; }}",
+                        f"{{ {tree} sh -c 'zcat \"$1\" | {roffscript} 2>/dev/null' sh; true; }}",
+                        f"{{ {tree} zcat; true; }}"], tree_runs)
+    direct, piped, zcat = (statistics.median(t) for t in tree_times)
+    print(f"installed .gz pages, one process each, 2 at a time: direct {direct:.1f} s, zcat|roffscript"
+          f" {piped:.1f} s, zcat {zcat:.1f} s; direct/zcat|roffscript"
+          f" {median_ratio(tree_times[0], tree_times[1]):.2f}")
 
     per_byte = {name: mine / size for name, (size, mine, _, _) in results.items()}
     print(f"dense-short per byte / real per byte: {per_byte['dense-short.1'] / per_byte['real.1']:.2f}")

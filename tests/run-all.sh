@@ -19,6 +19,9 @@ command -v clang++ >/dev/null || missing="$missing clang"
 command -v tclsh >/dev/null || missing="$missing tcl"
 [ -e /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/src/googletest ] || missing="$missing libgtest-dev"
 command -v lintian >/dev/null || missing="$missing lintian"
+[ -e /usr/include/zlib.h ] || missing="$missing zlib1g-dev"
+[ -e /usr/include/bzlib.h ] || missing="$missing libbz2-dev"
+[ -e /usr/include/lzma.h ] || missing="$missing liblzma-dev"
 if [ -n "$missing" ] && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
     apt-get update -q && apt-get install -y -q $missing
 fi
