@@ -21,22 +21,27 @@ int error_status = 0;
 
 namespace {
 
-// Runs the checking pass and, when it found nothing wrong, the output pass,
-// from the same start.  Returns the exit status.
+void start_pass(int pass)
+{
+    output_pass = pass;
+    line_number = 0;
+    error_status = 0;
+}
+
+// Runs the checking pass and, when it found nothing wrong, the output pass
+// over the same bytes.  Returns the exit status.
 int run_passes()
 {
-    for (output_pass = 0; output_pass < kPassCount; ++output_pass) {
-        line_number = 0;
-        error_status = 0;
-        if (!take_all_lines())
-            return 1;
-        if (error_status != 0)
-            return error_status;
-        if (output_pass + 1 == kPassCount)
-            break;
-        if (!rewind_source())
-            return 1;
-    }
+    start_pass(0);
+    if (!take_all_lines())
+        return 1;
+    if (error_status != 0)
+        return error_status;
+    if (!rewind_source())
+        return 1;
+    start_pass(1);
+    if (!take_all_lines())
+        return 1;
     return error_status;
 }
 

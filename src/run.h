@@ -7,8 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 
-constexpr int kPassCount = 2;
-
 // output_pass is 0 while the input is only checked and 1 while the script
 // is written; line_number counts every line read in the current pass, from
 // 1, in 64 bits so that no input can make it wrap; error_status becomes 1
