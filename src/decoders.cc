@@ -2,7 +2,8 @@
 //
 // Nearly every installed manual page is compressed, so the input is
 // recognised by its first bytes, never by its name, and gzip, bzip2 and xz
-// data are turned back into the page through zlib, libbz2 and liblzma.  Data
+// (and the older lzma) data are turned back into the page through zlib,
+// libbz2 and liblzma.  Data
 // of several members or streams, as concatenated files give, reads as the
 // concatenation of what they hold.  Data cut short or damaged is an error,
 // never a shorter page; so are formats this program does not read, rather
@@ -39,6 +40,9 @@ const Magic kMagics[] = {
     {"\x1f\x8b", 2, Compression::kGzip, nullptr},
     {"BZh", 3, Compression::kBzip2, nullptr},
     {"\xfd" "7zXZ\0", 6, Compression::kXz, nullptr},
+    // The xz tools' older format: a properties byte, then a dictionary size
+    // whose low bytes are zero for every size the tools write.
+    {"\x5d\0\0", 3, Compression::kLzma, nullptr},
     {"\x28\xb5\x2f\xfd", 4, Compression::kUnsupported, "zstd-compressed data is not supported"},
     {"LZIP", 4, Compression::kUnsupported, "lzip-compressed data is not supported"},
     {"\x1f\x9d", 2, Compression::kUnsupported, "compress (.Z) data is not supported"},
@@ -63,9 +67,17 @@ bool start_bzip2_stream()
 }
 
 // A gzip member or bzip2 stream has ended.  More data must be another of
-// the same kind; none at all ends the input.
-DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool input_ended, const char **reason)
+// the same kind; none at all ends the input.  NUL bytes after a gzip member
+// are skipped, as gzip skips the padding that block devices add.
+DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool input_ended, std::size_t *consumed,
+                          const char **reason)
 {
+    if (compression == Compression::kGzip) {
+        while (*consumed < in_count && in[*consumed] == 0)
+            ++*consumed;
+        if (*consumed > 0)
+            return DecodeStatus::kMore;
+    }
     if (in_count == 0)
         return input_ended ? DecodeStatus::kFinished : DecodeStatus::kMore;
     const Magic &magic = kMagics[compression == Compression::kGzip ? 0 : 1];
@@ -145,6 +157,7 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
     xz_stream.next_out = reinterpret_cast<std::uint8_t *>(out);
     xz_stream.avail_out = out_size;
     lzma_ret result = lzma_code(&xz_stream, input_ended ? LZMA_FINISH : LZMA_RUN);
+    bool alone = compression == Compression::kLzma;
     *consumed = in_count - xz_stream.avail_in;
     *produced = out_size - xz_stream.avail_out;
     switch (result) {
@@ -154,22 +167,23 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
         // With every byte given and nothing more to give, the data was cut
         // short; liblzma would say so only on the next call.
         if (input_ended && in_count == 0 && *produced == 0) {
-            *reason = "truncated xz data";
+            *reason = alone ? "truncated lzma data" : "truncated xz data";
             break;
         }
         return DecodeStatus::kMore;
     case LZMA_BUF_ERROR:
-        *reason = "truncated xz data";
+        *reason = alone ? "truncated lzma data" : "truncated xz data";
         break;
     case LZMA_MEM_ERROR:
     case LZMA_MEMLIMIT_ERROR:
         *reason = "out of memory";
         break;
     case LZMA_OPTIONS_ERROR:
-        *reason = "xz data with options that liblzma does not read";
+        *reason = alone ? "lzma data with options that liblzma does not read"
+                        : "xz data with options that liblzma does not read";
         break;
     default:
-        *reason = "corrupt xz data";
+        *reason = alone ? "corrupt lzma data" : "corrupt xz data";
         break;
     }
     return DecodeStatus::kFailed;
@@ -204,6 +218,10 @@ bool start_decoding(Compression kind, const char **reason)
         xz_stream = LZMA_STREAM_INIT;
         started = lzma_stream_decoder(&xz_stream, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
         break;
+    case Compression::kLzma:
+        xz_stream = LZMA_STREAM_INIT;
+        started = lzma_alone_decoder(&xz_stream, UINT64_MAX) == LZMA_OK;
+        break;
     default:
         break;
     }
@@ -217,7 +235,7 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
 {
     *consumed = *produced = 0;
     if (member_ended) {
-        DecodeStatus status = after_member(in, in_count, input_ended, reason);
+        DecodeStatus status = after_member(in, in_count, input_ended, consumed, reason);
         // Unless the next member has started, there is nothing to decode.
         if (member_ended || status != DecodeStatus::kMore)
             return status;
@@ -228,6 +246,7 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
     case Compression::kBzip2:
         return decode_bzip2(in, in_count, input_ended, out, out_size, consumed, produced, reason);
     case Compression::kXz:
+    case Compression::kLzma:
         return decode_xz(in, in_count, input_ended, out, out_size, consumed, produced, reason);
     default:
         *reason = "unknown compression";
@@ -245,6 +264,7 @@ void end_decoding()
         BZ2_bzDecompressEnd(&bzip2_stream);
         break;
     case Compression::kXz:
+    case Compression::kLzma:
         lzma_end(&xz_stream);
         break;
     default:

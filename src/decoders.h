@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-enum class Compression { kNone, kGzip, kBzip2, kXz, kUnsupported };
+enum class Compression { kNone, kGzip, kBzip2, kXz, kLzma, kUnsupported };
 
 // What the first `count` bytes of the input say.  For a format this program
 // does not read, `*unsupported` says which it is.

@@ -51,6 +51,10 @@ for format in gzip bzip2 xz; do
     expect "$format damaged" 1 "Couldn't read \"-\": corrupt $format data"
 done
 
+# NUL padding after gzip data, as block devices leave it, is skipped.
+{ gzip -c <"$page"; head -c 512 /dev/zero; } >"$work/in"
+expect "gzip padded with NULs" 0 ""
+
 # An empty page, compressed, is an empty page.
 gzip -c </dev/null >"$work/in"
 : >"$work/script"
