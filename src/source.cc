@@ -277,8 +277,11 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         std::uint64_t left = checked_length - handed_length;
         if (left == 0) {
             // The output pass has read what the checking pass read; the file
-            // must still be what both read.
-            if (input_stream == original_input && !file_unchanged()) {
+            // must still be what both read, and end there: some files (under
+            // /proc, say) change without their size or times telling.
+            char past_end;
+            if (input_stream == original_input &&
+                (!file_unchanged() || (!input_ended && std::fread(&past_end, 1, 1, input_stream) != 0))) {
                 report_changed_file();
                 return false;
             }
