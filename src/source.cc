@@ -218,11 +218,6 @@ bool read_decoded(char *block, std::size_t size, std::size_t *got)
 
 }  // namespace
 
-const char *source_name()
-{
-    return input_name;
-}
-
 bool open_source(std::FILE *input, const char *name)
 {
     input_stream = original_input = input;

@@ -24,7 +24,4 @@ bool rewind_source();
 // Lets go of the temporary copy, if there is one.
 void close_source();
 
-// How messages name the input.
-const char *source_name();
-
 #endif
