@@ -23,6 +23,12 @@
 
 namespace {
 
+// The most that xz or lzma data may ask for.  Its header names the size of
+// its dictionary, up to 4 GiB, and a hostile page of twenty bytes would
+// otherwise have the library take it; the largest the xz tools' presets use
+// is 64 MiB.
+constexpr std::uint64_t kXzMemoryLimit = 256 * 1024 * 1024;
+
 Compression compression = Compression::kNone;
 bool member_ended = false;   // the last gzip member or bzip2 stream is whole
 z_stream gzip_stream;
@@ -175,8 +181,11 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
         *reason = alone ? "truncated lzma data" : "truncated xz data";
         break;
     case LZMA_MEM_ERROR:
-    case LZMA_MEMLIMIT_ERROR:
         *reason = "out of memory";
+        break;
+    case LZMA_MEMLIMIT_ERROR:
+        *reason = alone ? "lzma data that needs more than 256 MiB of memory"
+                        : "xz data that needs more than 256 MiB of memory";
         break;
     case LZMA_OPTIONS_ERROR:
         *reason = alone ? "lzma data with options that liblzma does not read"
@@ -216,11 +225,11 @@ bool start_decoding(Compression kind, const char **reason)
         break;
     case Compression::kXz:
         xz_stream = LZMA_STREAM_INIT;
-        started = lzma_stream_decoder(&xz_stream, UINT64_MAX, LZMA_CONCATENATED) == LZMA_OK;
+        started = lzma_stream_decoder(&xz_stream, kXzMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
         break;
     case Compression::kLzma:
         xz_stream = LZMA_STREAM_INIT;
-        started = lzma_alone_decoder(&xz_stream, UINT64_MAX) == LZMA_OK;
+        started = lzma_alone_decoder(&xz_stream, kXzMemoryLimit) == LZMA_OK;
         break;
     default:
         break;

@@ -53,7 +53,8 @@ cmake --build build-fuzz --parallel "$jobs" --target translate_fuzzer case_input
 rm -rf build-fuzz/seeds build-fuzz/corpus
 mkdir -p build-fuzz/seeds build-fuzz/corpus
 build-fuzz/tests/case_inputs tests/cases build-fuzz/seeds
-cp tests/data/* examples/*.1 build-fuzz/seeds/
+# Every input that once broke the program stays a seed.
+cp tests/data/* examples/*.1 fuzz/regressions/* build-fuzz/seeds/
 # One seed longer than a read block, made of the others.
 cat build-fuzz/seeds/* | head -c 39000 >build-fuzz/seeds-joined
 mv build-fuzz/seeds-joined build-fuzz/seeds/joined
