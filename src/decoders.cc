@@ -3,11 +3,12 @@
 // Nearly every installed manual page is compressed, so the input is
 // recognised by its first bytes, never by its name, and gzip, bzip2 and xz
 // (and the older lzma) data are turned back into the page through zlib,
-// libbz2 and liblzma.  Data
-// of several members or streams, as concatenated files give, reads as the
-// concatenation of what they hold.  Data cut short or damaged is an error,
-// never a shorter page; so are formats this program does not read, rather
-// than being taken for text.
+// libbz2 and liblzma.  gzip, bzip2 and xz data of several members or
+// streams, as concatenated files give, reads as the concatenation of what
+// they hold; lzma data has no room for a second stream, so anything after
+// its end is an error, as the xz tools make it.  Data cut short or damaged
+// is an error, never a shorter page; so are formats this program does not
+// read, rather than being taken for text.
 //
 // Each library keeps its own state (zlib's a few tens of KiB, bzip2's and
 // xz's what the data's block or dictionary size asks for): the program only
@@ -35,29 +36,96 @@ z_stream gzip_stream;
 bz_stream bzip2_stream;
 lzma_stream xz_stream = LZMA_STREAM_INIT;
 
-struct Magic {
-    const char *bytes;
-    std::size_t length;
-    Compression compression;
-    const char *unsupported;
-};
+// A format is taken to be present only where enough of its header says so:
+// a text page may well begin with the first bytes of a magic number.  Each
+// test is told how many bytes there are and asks for as many as it needs.
 
-const Magic kMagics[] = {
-    {"\x1f\x8b", 2, Compression::kGzip, nullptr},
-    {"BZh", 3, Compression::kBzip2, nullptr},
-    {"\xfd" "7zXZ\0", 6, Compression::kXz, nullptr},
-    // The xz tools' older format: a properties byte, then a dictionary size
-    // whose low bytes are zero for every size the tools write.
-    {"\x5d\0\0", 3, Compression::kLzma, nullptr},
-    {"\x28\xb5\x2f\xfd", 4, Compression::kUnsupported, "zstd-compressed data is not supported"},
-    {"LZIP", 4, Compression::kUnsupported, "lzip-compressed data is not supported"},
-    {"\x1f\x9d", 2, Compression::kUnsupported, "compress (.Z) data is not supported"},
-};
-
-bool starts_with(const unsigned char *bytes, std::size_t count, const Magic &magic)
+// gzip: the magic number, the deflate method, and no reserved flag set.
+bool is_gzip_header(const unsigned char *bytes, std::size_t count)
 {
-    return count >= magic.length && std::memcmp(bytes, magic.bytes, magic.length) == 0;
+    return count >= 10 && bytes[0] == 0x1f && bytes[1] == 0x8b && bytes[2] == 8 && (bytes[3] & 0xe0) == 0;
 }
+
+// bzip2: "BZh", a block size from 1 to 9, and the magic number that opens a
+// block or, for an empty stream, the one that ends the stream.
+bool is_bzip2_header(const unsigned char *bytes, std::size_t count)
+{
+    static const unsigned char kBlockMagic[6] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+    static const unsigned char kEndMagic[6] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+    return count >= 10 && std::memcmp(bytes, "BZh", 3) == 0 && bytes[3] >= '1' && bytes[3] <= '9' &&
+           (std::memcmp(bytes + 4, kBlockMagic, 6) == 0 || std::memcmp(bytes + 4, kEndMagic, 6) == 0);
+}
+
+bool is_xz_header(const unsigned char *bytes, std::size_t count)
+{
+    return count >= 6 && std::memcmp(bytes, "\xfd" "7zXZ", 6) == 0;
+}
+
+// The older lzma format has no magic number, only a header of 13 bytes,
+// which liblzma and the xz tools accept by these rules: a properties byte
+// naming at most 4 literal context and position bits between them, a
+// dictionary size of 2^n or 2^n + 2^(n-1) bytes (or the largest size, for
+// unknown), and an uncompressed size that is unknown or under 256 GiB.
+bool is_lzma_header(const unsigned char *bytes, std::size_t count)
+{
+    if (count < 13 || bytes[0] > (4 * 5 + 4) * 9 + 8)
+        return false;
+    unsigned properties = bytes[0];
+    unsigned position_bits = properties / (9 * 5);
+    properties -= position_bits * 9 * 5;
+    unsigned literal_position_bits = properties / 9;
+    unsigned literal_context_bits = properties - literal_position_bits * 9;
+    if (literal_context_bits + literal_position_bits > 4)
+        return false;
+    std::uint32_t dictionary = 0;
+    for (int i = 0; i < 4; ++i)
+        dictionary |= std::uint32_t{bytes[1 + i]} << (8 * i);
+    if (dictionary != UINT32_MAX) {
+        // Rounded up to the next 2^n or 2^n + 2^(n-1), a valid size stays.
+        std::uint32_t rounded = dictionary - 1;
+        rounded |= rounded >> 2;
+        rounded |= rounded >> 3;
+        rounded |= rounded >> 4;
+        rounded |= rounded >> 8;
+        rounded |= rounded >> 16;
+        ++rounded;
+        if (dictionary == 0 || rounded != dictionary)
+            return false;
+    }
+    std::uint64_t size = 0;
+    for (int i = 0; i < 8; ++i)
+        size |= std::uint64_t{bytes[5 + i]} << (8 * i);
+    return size == UINT64_MAX || size < (std::uint64_t{1} << 38);
+}
+
+struct Format {
+    bool (*recognised)(const unsigned char *bytes, std::size_t count);
+    Compression compression;
+    const char *unsupported;   // the reason, for a format this program does not read
+};
+
+const Format kFormats[] = {
+    {is_gzip_header, Compression::kGzip, nullptr},
+    {is_bzip2_header, Compression::kBzip2, nullptr},
+    {is_xz_header, Compression::kXz, nullptr},
+    {is_lzma_header, Compression::kLzma, nullptr},
+    {[](const unsigned char *bytes, std::size_t count) {
+         return count >= 4 && std::memcmp(bytes, "\x28\xb5\x2f\xfd", 4) == 0;
+     },
+     Compression::kUnsupported, "zstd-compressed data is not supported"},
+    // lzip: the magic number and version 1.
+    {[](const unsigned char *bytes, std::size_t count) {
+         return count >= 5 && std::memcmp(bytes, "LZIP", 4) == 0 && bytes[4] == 1;
+     },
+     Compression::kUnsupported, "lzip-compressed data is not supported"},
+    // compress: the magic number, then a code width of 9 to 16 bits and no
+    // reserved flag.
+    {[](const unsigned char *bytes, std::size_t count) {
+         return count >= 3 && bytes[0] == 0x1f && bytes[1] == 0x9d && (bytes[2] & 0x60) == 0 &&
+                (bytes[2] & 0x1f) >= 9 && (bytes[2] & 0x1f) <= 16;
+     },
+     Compression::kUnsupported, "compress (.Z) data is not supported"},
+};
 
 bool start_gzip_member()
 {
@@ -72,9 +140,11 @@ bool start_bzip2_stream()
     return BZ2_bzDecompressInit(&bzip2_stream, 0, 0) == BZ_OK;
 }
 
-// A gzip member or bzip2 stream has ended.  More data must be another of
-// the same kind; none at all ends the input.  NUL bytes after a gzip member
-// are skipped, as gzip skips the padding that block devices add.
+// A gzip member, bzip2 stream or lzma stream has ended.  After gzip and
+// bzip2, more data must be another member or stream of the same kind; none
+// at all ends the input.  NUL bytes after a gzip member are skipped, as gzip
+// skips the padding that block devices add.  lzma data is one stream with
+// nothing after it, as the xz tools read it.
 DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool input_ended, std::size_t *consumed,
                           const char **reason)
 {
@@ -86,18 +156,21 @@ DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool in
     }
     if (in_count == 0)
         return input_ended ? DecodeStatus::kFinished : DecodeStatus::kMore;
-    const Magic &magic = kMagics[compression == Compression::kGzip ? 0 : 1];
-    // Wait for enough bytes to tell, unless no more are coming.
-    if (in_count < magic.length && !input_ended)
+    if (compression == Compression::kLzma) {
+        *reason = "trailing garbage after lzma data";
+        return DecodeStatus::kFailed;
+    }
+    bool gzip = compression == Compression::kGzip;
+    // Wait for a whole header, unless no more bytes are coming.
+    constexpr std::size_t kHeaderLength = 10;
+    if (in_count < kHeaderLength && !input_ended)
         return DecodeStatus::kMore;
-    if (!starts_with(in, in_count, magic)) {
-        *reason = compression == Compression::kGzip ? "trailing garbage after gzip data"
-                                                    : "trailing garbage after bzip2 data";
+    if (!(gzip ? is_gzip_header(in, in_count) : is_bzip2_header(in, in_count))) {
+        *reason = gzip ? "trailing garbage after gzip data" : "trailing garbage after bzip2 data";
         return DecodeStatus::kFailed;
     }
     end_decoding();
-    bool started = compression == Compression::kGzip ? start_gzip_member() : start_bzip2_stream();
-    if (!started) {
+    if (!(gzip ? start_gzip_member() : start_bzip2_stream())) {
         *reason = "out of memory";
         return DecodeStatus::kFailed;
     }
@@ -168,6 +241,12 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
     *produced = out_size - xz_stream.avail_out;
     switch (result) {
     case LZMA_STREAM_END:
+        // liblzma reads joined xz streams itself; the end of lzma data must
+        // be the end of the input, which only later bytes can show.
+        if (alone) {
+            member_ended = true;
+            return DecodeStatus::kMore;
+        }
         return DecodeStatus::kFinished;
     case LZMA_OK:
         // With every byte given and nothing more to give, the data was cut
@@ -202,10 +281,10 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
 
 Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported)
 {
-    for (const Magic &magic : kMagics) {
-        if (starts_with(bytes, count, magic)) {
-            *unsupported = magic.unsupported;
-            return magic.compression;
+    for (const Format &format : kFormats) {
+        if (format.recognised(bytes, count)) {
+            *unsupported = format.unsupported;
+            return format.compression;
         }
     }
     return Compression::kNone;
