@@ -12,10 +12,13 @@
 // well: decoding a page costs more than reading it, so it is done once.
 //
 // The output pass must translate exactly the bytes that the checking pass
-// passed.  It reads no more of them than the checking pass read, and a
-// regular file is watched through its identity, size and times, which
-// every write changes: it is looked at before the checking pass, before the
-// output pass and after it, and a file that is not what it was ends the run.
+// passed.  It reads no more of them than the checking pass read, and the
+// bytes each pass hands on are hashed (XXH3, 128 bits): the two hashes must
+// agree when the output pass ends.  That holds whatever wrote the file and
+// whatever its file system keeps of times.  A regular file is also watched
+// through its identity, size and times, which cost nothing per byte: they
+// are looked at before the checking pass, before the output pass and after
+// it, and most changes show there before any script is written.
 
 #include "source.h"
 
@@ -32,6 +35,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// The state of a hash is a fixed block of ours, not one that the library
+// allocates; and the library picks the widest vector code the processor has.
+#define XXH_STATIC_LINKING_ONLY
+#include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xxh_x86dispatch.h>
+#endif
 
 namespace {
 
@@ -62,6 +73,11 @@ bool decoding_finished = false;
 // A regular input file as the checking pass found it.
 bool watching_file = false;
 struct stat watched_file;
+
+// The hash of the bytes the current pass has handed on, and what the
+// checking pass's came to.
+XXH3_state_t pass_hash;
+XXH128_hash_t checked_hash;
 
 void report_read_error()
 {
@@ -228,6 +244,7 @@ bool open_source(std::FILE *input, const char *name)
     watching_file = false;
     format_known = decoding = decoding_finished = false;
     compressed_start = compressed_end = 0;
+    XXH3_128bits_reset(&pass_hash);
     // Every stream moves whole blocks of ours, so none needs a buffer of its
     // own: each read and write goes straight to the system.
     std::setvbuf(input, nullptr, _IONBF, 0);
@@ -275,8 +292,9 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
             // must still be what both read, and end there: some files (under
             // /proc, say) change without their size or times telling.
             char past_end;
-            if (input_stream == original_input &&
-                (!file_unchanged() || (!input_ended && std::fread(&past_end, 1, 1, input_stream) != 0))) {
+            if (!XXH128_isEqual(XXH3_128bits_digest(&pass_hash), checked_hash) ||
+                (input_stream == original_input &&
+                 (!file_unchanged() || (!input_ended && std::fread(&past_end, 1, 1, input_stream) != 0)))) {
                 report_changed_file();
                 return false;
             }
@@ -315,6 +333,7 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         }
         checked_length += count;
     }
+    XXH3_128bits_update(&pass_hash, block, count);
     handed_length += count;
     *got = count;
     return true;
@@ -328,6 +347,8 @@ bool rewind_source()
     }
     input_ended = false;
     handed_length = 0;
+    checked_hash = XXH3_128bits_digest(&pass_hash);
+    XXH3_128bits_reset(&pass_hash);
     if (decoding) {
         end_decoding();
         decoding = false;
