@@ -7,6 +7,8 @@
 #include "run.h"
 
 #include <cinttypes>
+#include <cstdarg>
+#include <cstddef>
 #include <cstdio>
 
 void report_usage(const char *program)
@@ -34,14 +36,73 @@ void report_temporary_write_failure(const char *reason)
     std::fprintf(stderr, "Couldn't write temporary file: %s\n", reason);
 }
 
+namespace {
+
+// The held messages.  A few KiB hold a screenful of them; a page with more
+// wrong is rare, and its later messages are not lost, only not held.
+constexpr std::size_t kHeldSize = 4096;
+char held[kHeldSize];
+std::size_t held_length = 0;
+bool holding = false;
+
+void write_held()
+{
+    if (held_length > 0)
+        std::fwrite(held, 1, held_length, stderr);
+    held_length = 0;
+}
+
+// Writes a message about a line, or holds it.
+void report_about_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void report_about_line(const char *format, ...)
+{
+    std::va_list arguments;
+    va_start(arguments, format);
+    if (holding) {
+        int length = std::vsnprintf(held + held_length, kHeldSize - held_length, format, arguments);
+        if (length >= 0 && static_cast<std::size_t>(length) < kHeldSize - held_length) {
+            held_length += static_cast<std::size_t>(length);
+            va_end(arguments);
+            return;
+        }
+        // The block is full: what it holds goes out, and so does every
+        // message after it.
+        write_held();
+        holding = false;
+        va_end(arguments);
+        va_start(arguments, format);
+    }
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
+
 void report_too_long_line()
 {
-    std::fprintf(stderr, "Too long line. Max is %d chars.\n", kMaxLineLength);
+    report_about_line("Too long line. Max is %d chars.\n", kMaxLineLength);
 }
 
 void report_line_error(LineError error)
 {
     const char *what = error == LineError::kBadCharacterEscape ? "Bad \\( sequence" : "Unclosed quote in macro call";
-    std::fprintf(stderr, "%s on line %" PRIu64 ".\n", what, line_number);
+    report_about_line("%s on line %" PRIu64 ".\n", what, line_number);
     error_status = 1;
+}
+
+void hold_line_messages()
+{
+    holding = true;
+}
+
+void release_line_messages()
+{
+    write_held();
+    holding = false;
+}
+
+void drop_line_messages()
+{
+    held_length = 0;
+    holding = false;
 }

@@ -17,4 +17,13 @@ void report_too_long_line();
 enum class LineError { kBadCharacterEscape, kUnclosedQuote };
 void report_line_error(LineError error);
 
+// Lines decoded from compressed data that later proves damaged are garbage,
+// and what was wrong with them is no news.  While held, the messages about
+// lines (and a line too long) are kept back, up to a fixed block; past it
+// they go out as they come.  They are then either released, in order, once
+// the data is known whole, or dropped when it is not.
+void hold_line_messages();
+void release_line_messages();
+void drop_line_messages();
+
 #endif

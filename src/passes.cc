@@ -33,8 +33,10 @@ void start_pass(int pass)
 int run_passes()
 {
     start_pass(0);
-    if (!take_all_lines())
+    if (!take_all_lines()) {
+        confirm_source_whole();
         return 1;
+    }
     if (error_status != 0)
         return error_status;
     if (!rewind_source())

@@ -69,6 +69,7 @@ std::size_t compressed_start = 0, compressed_end = 0;
 bool format_known = false;
 bool decoding = false;
 bool decoding_finished = false;
+bool decoding_failed = false;   // and the reason was reported
 
 // A regular input file as the checking pass found it.
 bool watching_file = false;
@@ -180,6 +181,7 @@ bool recognise_input(char *block, std::size_t count)
     compressed_start = 0;
     compressed_end = count;
     decoding = true;
+    hold_line_messages();
     if (!start_decoding(compression, &reason)) {
         report_read_failure(input_name, reason);
         return false;
@@ -242,7 +244,7 @@ bool open_source(std::FILE *input, const char *name)
     input_ended = false;
     checked_length = handed_length = 0;
     watching_file = false;
-    format_known = decoding = decoding_finished = false;
+    format_known = decoding = decoding_finished = decoding_failed = false;
     compressed_start = compressed_end = 0;
     XXH3_128bits_reset(&pass_hash);
     // Every stream moves whole blocks of ours, so none needs a buffer of its
@@ -305,16 +307,22 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
     }
     std::size_t count;
     if (decoding) {
-        if (!read_decoded(block, size, &count))
+        if (!read_decoded(block, size, &count)) {
+            decoding_failed = true;
+            drop_line_messages();
             return false;
+        }
     } else if (!format_known && output_pass == 0) {
         // The first bytes say whether the input is compressed; a block of
         // compressed data holds them.
         if (!read_raw(block, size < sizeof compressed_block ? size : sizeof compressed_block, &count) ||
             !recognise_input(block, count))
             return false;
-        if (decoding && !read_decoded(block, size, &count))
+        if (decoding && !read_decoded(block, size, &count)) {
+            decoding_failed = true;
+            drop_line_messages();
             return false;
+        }
     } else if (!read_raw(block, size, &count)) {
         return false;
     }
@@ -324,6 +332,8 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
             report_changed_file();
             return false;
         }
+        // The data decoded whole, so the lines it gave were the page's.
+        release_line_messages();
         return true;
     }
     if (output_pass == 0) {
@@ -337,6 +347,20 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
     handed_length += count;
     *got = count;
     return true;
+}
+
+void confirm_source_whole()
+{
+    // Decoded bytes go nowhere: all that is wanted is the decoder's verdict.
+    char discarded[4096];
+    std::size_t count = 0;
+    bool whole = true;
+    while (whole && decoding && !decoding_finished && !decoding_failed)
+        whole = read_decoded(discarded, sizeof discarded, &count);
+    if (whole)
+        release_line_messages();
+    else
+        drop_line_messages();
 }
 
 bool rewind_source()

@@ -17,6 +17,11 @@ bool open_source(std::FILE *input, const char *name);
 // failed: the reason has been reported.
 bool read_source(char *block, std::size_t size, std::size_t *got);
 
+// The checking pass ended early, at a line too long.  Decodes what is left
+// of compressed input, so that damaged data is reported as such rather than
+// by what its garbage held.
+void confirm_source_whole();
+
 // Starts the output pass over the same bytes as the checking pass.  Returns
 // false when that cannot be done: the reason has been reported.
 bool rewind_source();

@@ -71,6 +71,23 @@ mv "$work/script.text" "$work/script"
 expect "text beginning BZh" 0 ""
 mv "$work/script.page" "$work/script"
 
+# A sound compressed page with bad lines gives their messages as its text
+# would; when its data proves damaged (here its check sum, read last), the
+# lines decoded before were garbage, and only the damage is told.
+bad_lines=$(printf '\\(e\n.B "x\n')
+long_line=$(head -c 4000 /dev/zero | tr '\0' x)
+for case in bad long; do
+    if [ $case = bad ]; then text=$bad_lines; said=$(printf 'Bad \\( sequence on line 1.\nUnclosed quote in macro call on line 2.')
+    else text=$long_line; said='Too long line. Max is 3999 chars.'; fi
+    # The page is longer than a read, so that its first lines are taken
+    # before the check sum at the end of the data is read.
+    { printf '%s\n' "$text"; yes | head -n 100000; } | gzip -c >"$work/in"
+    expect "gzip with $case lines" 1 "$said"
+    size=$(wc -c <"$work/in")
+    printf '\377' | dd of="$work/in" bs=1 seek=$((size - 8)) conv=notrunc 2>/dev/null
+    expect "damaged gzip with $case lines" 1 "Couldn't read \"-\": corrupt gzip data"
+done
+
 # NUL padding after gzip data, as block devices leave it, is skipped.
 { gzip -c <"$page"; head -c 512 /dev/zero; } >"$work/in"
 expect "gzip padded with NULs" 0 ""
