@@ -12,8 +12,13 @@
 #include <sstream>
 #include <thread>
 
+#include <csignal>
+
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -67,12 +72,17 @@ TEST(WriteErrors, FullDiskIsAFailure)
 
 TEST(WriteErrors, ClosedStandardOutputIsAFailure)
 {
-    // Through a pipe the input needs a temporary copy, which would otherwise
-    // take the closed descriptor and swallow the script.
-    Invocation run;
-    run.input = kSample;
-    run.close_stdout = true;
-    expect_outcome(run_roffscript(run), "", "Couldn't write output: Bad file descriptor\n", 1);
+    // Through a pipe the input needs a temporary copy, and a named file is
+    // opened: either would otherwise take the closed descriptor.
+    TempFile file(kSample);
+    Invocation piped;
+    piped.input = kSample;
+    piped.close_stdout = true;
+    Invocation named;
+    named.args = {file.path};
+    named.close_stdout = true;
+    for (const Invocation *run : {&piped, &named})
+        expect_outcome(run_roffscript(*run), "", "Couldn't write output: Bad file descriptor\n", 1);
 }
 
 TEST(WriteErrors, BrokenPipeWithSigpipeIgnored)
@@ -192,14 +202,22 @@ TEST(OutputIntoInput, RefusedBeforeReadingWhetherNamedOrOnStandardInput)
     }
 }
 
+// A page of 2 MB gives far more script than a pipe holds, so that the
+// output pass cannot finish while the test holds back its reader.
+std::string long_page()
+{
+    std::string page;
+    for (int i = 0; page.size() < 2 * 1000 * 1000; ++i)
+        page += "line " + std::to_string(i) + " of \\fBtext\\fR\n";
+    return page;
+}
+
 // The output pass is held back by a reader that waits, and the file is
 // changed once the checking pass has passed it: however it changed, the run
 // must not end as if the script were whole.
 TEST(ChangedInput, FileChangedBetweenThePassesIsAFailure)
 {
-    std::string page;
-    for (int i = 0; page.size() < 2 * 1000 * 1000; ++i)
-        page += "line " + std::to_string(i) + " of \\fBtext\\fR\n";
+    std::string page = long_page();
     struct Change {
         const char *what;
         void (*apply)(const std::string &path);
@@ -221,7 +239,99 @@ TEST(ChangedInput, FileChangedBetweenThePassesIsAFailure)
         Outcome got = run_roffscript(run);
         EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
         EXPECT_EQ(got.status, 1);
+        EXPECT_EQ(got.out.find("unchecked"), std::string::npos) << "the output pass read past what was checked";
     }
+}
+
+// A write through a shared mapping to a page already written that way
+// leaves the file's times as they were: only its bytes tell.
+TEST(ChangedInput, WriteThroughASharedMappingIsCaughtByTheBytes)
+{
+    std::string page = long_page();
+    TempFile file(page);
+    int fd = open(file.path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    void *mapping = mmap(nullptr, page.size(), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ASSERT_NE(mapping, MAP_FAILED);
+    volatile char *late_byte = static_cast<char *>(mapping) + page.size() - 100;
+    *late_byte = *late_byte;   // the page is dirty, and its time taken, before the run
+    Invocation run;
+    run.args = {file.path};
+    run.on_first_output = [&] { *late_byte = 'X'; };
+    Outcome got = run_roffscript(run);
+    munmap(mapping, page.size());
+    close(fd);
+    EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
+    EXPECT_EQ(got.status, 1);
+}
+
+// Where a file's attributes are cached and stay as they were, a file that
+// grows shows it only by the bytes the output pass finds past its end.
+TEST(ChangedInput, GrowthThatTheAttributesHideIsAFailure)
+{
+    TempFile file(long_page());
+    Invocation run;
+    run.args = {file.path};
+    run.environment = {"LD_PRELOAD=" STALE_STAT_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"};
+    run.on_first_output = [&] { std::ofstream(file.path, std::ios::app) << "unchecked\n"; };
+    Outcome got = run_roffscript(run);
+    EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
+    EXPECT_EQ(got.status, 1);
+}
+
+// Where the file read by the process `pid` on descriptor 3 stands.
+long input_position(int pid)
+{
+    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/3");
+    std::string field;
+    long position = -1;
+    while (info >> field)
+        if (field == "pos:" && info >> position)
+            break;
+    return position;
+}
+
+// A change found before the output pass must leave standard output empty.
+// The program is stopped well into its checking pass: the output pass could
+// not get that far, since nothing reads its output until this returns.
+TEST(ChangedInput, FileChangedDuringTheCheckingPassWritesNothing)
+{
+    std::string page;
+    while (page.size() < 64 * 1000 * 1000)
+        page += long_page();
+    TempFile file(page);
+    constexpr long kWellIn = 1000 * 1000;
+    bool caught = false;
+    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+        Invocation run;
+        run.args = {file.path};
+        run.on_start = [&](int pid) {
+            for (int polls = 0; polls < 10 * 1000 * 1000; ++polls) {
+                long position = input_position(pid);
+                if (position < kWellIn)
+                    continue;
+                kill(pid, SIGSTOP);
+                int status;
+                waitpid(pid, &status, WUNTRACED);
+                position = input_position(pid);
+                if (position >= kWellIn && position < static_cast<long>(page.size())) {
+                    std::fstream bytes(file.path, std::ios::in | std::ios::out | std::ios::binary);
+                    bytes.seekp(3);
+                    bytes.put('E');
+                    caught = true;
+                }
+                kill(pid, SIGCONT);
+                return;
+            }
+        };
+        Outcome got = run_roffscript(run);
+        if (caught) {
+            EXPECT_EQ(got.out.size(), 0u) << "a script was written";
+            EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
+            EXPECT_EQ(got.status, 1);
+        }
+    }
+    EXPECT_TRUE(caught) << "never found the program in its checking pass";
 }
 
 // Every line length the buffer allows, in one document larger than any of

@@ -110,6 +110,8 @@ Outcome run_roffscript(const Invocation &run)
     close(in_fd);
     close(out_fd);
     close(err_pipe[1]);
+    if (run.on_start)
+        run.on_start(child);
 
     Outcome outcome;
     std::size_t written = 0;

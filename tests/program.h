@@ -38,6 +38,9 @@ struct Invocation {
     std::vector<std::string> environment;   // NAME=VALUE, added to the test's own
     // Called once, while the program waits, when its first output arrives.
     std::function<void()> on_first_output;
+    // Called once the program has started, with its process id, before
+    // anything is fed to it or read from it.
+    std::function<void(int pid)> on_start;
 };
 
 constexpr int kNoNamespace = 77;
