@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Measures roffscript against the I/O floor of reading its input twice.
 
-Usage: bench/bench.py [ROFFSCRIPT] [--runs N] [--tree-runs N]
+Usage: bench/bench.py [ROFFSCRIPT] [--runs N] [--tree-runs N] [--against BASELINE]
 
 Builds its documents in bench/work (kept between runs): real manual pages
 from /usr/share/man concatenated to at least 90 MB, the same twice over,
@@ -20,6 +20,11 @@ directly against `zcat F | roffscript` and `zcat F` alone, with their
 memory; and every installed .gz page converted one process a page, two at
 a time, against the same two yardsticks (--tree-runs rounds, 3 by default,
 since each takes a minute or so).
+
+With --against, it instead times ROFFSCRIPT and another build, BASELINE,
+on the same documents, taking turns round by round, and prints the median
+of each round's ratio of the two: how much faster or slower a change made
+the program, from one run.
 """
 
 import ctypes
@@ -221,8 +226,27 @@ def memory(roffscript, path, runs):
     return statistics.median(peaks), anonymous_at_exit(roffscript, path)
 
 
+def against(roffscript, baseline, paths, runs):
+    """Each document read by the two builds in turn; the ratio of their times."""
+    q = lambda s: "'" + s.replace("'", "'\\''") + "'"
+    print(f"{'document':<17} {'MB':>6} {'this s':>8} {'baseline s':>10} {'this/baseline':>13}"
+          f" {'peak KiB':>8} {'baseline KiB':>12}")
+    for name, path in list(paths.items()) + list(gzipped(paths).items()):
+        size = os.path.getsize(path)
+        n = runs if size > MB else runs * 20
+        times = timed([f"{q(roffscript)} {q(path)}", f"{q(baseline)} {q(path)}"], n)
+        mine, theirs = (statistics.median(t) for t in times)
+        print(f"{name:<17} {size / MB:6.1f} {mine:8.3f} {theirs:10.3f} {median_ratio(times[0], times[1]):13.3f}"
+              f" {memory(roffscript, path, runs)[0]:8.0f} {memory(baseline, path, runs)[0]:12.0f}")
+
+
 def main():
     args = sys.argv[1:]
+    baseline = None
+    if "--against" in args:
+        i = args.index("--against")
+        baseline = os.path.abspath(args[i + 1])
+        del args[i:i + 2]
     runs, tree_runs = 5, 3
     if "--runs" in args:
         i = args.index("--runs")
@@ -234,6 +258,9 @@ def main():
         del args[i:i + 2]
     roffscript = os.path.abspath(args[0] if args else os.path.join(HERE, "..", "build", "roffscript"))
     paths = documents(roffscript)
+    if baseline is not None:
+        against(roffscript, baseline, paths, runs)
+        return
 
     q = lambda s: "'" + s.replace("'", "'\\''") + "'"
     print(f"{'document':<14} {'MB':>7} {'roffscript s':>12} {'floor s':>8} {'MB/s':>7} {'x floor':>7}"
