@@ -16,8 +16,8 @@
 // streams of the C library at temporary files for the length of a run; the fuzzer's
 // and the sanitizers' own reports still reach the real standard error.
 
-#include "lines.h"
-#include "run.h"
+#include "line_finder.h"
+#include "passes.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -11,7 +11,7 @@
 // asked for once per line: a line's words are many and short, and a trip
 // through the gate for each would cost as much as quoting them.
 
-#include "line.h"
+#include "translators.h"
 #include "messages.h"
 #include "output.h"
 #include "words.h"

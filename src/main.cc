@@ -3,9 +3,9 @@
 // roffscript reads the file named by its only argument, or standard input,
 // and writes the script to standard output.  It takes no options.
 
-#include "lines.h"
+#include "line_finder.h"
 #include "messages.h"
-#include "run.h"
+#include "passes.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 
 #include "messages.h"
 
-#include "line.h"
-#include "run.h"
+#include "translators.h"
+#include "passes.h"
 
 #include <cinttypes>
 #include <cstdarg>

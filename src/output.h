@@ -11,7 +11,7 @@
 #ifndef ROFFSCRIPT_OUTPUT_H
 #define ROFFSCRIPT_OUTPUT_H
 
-#include "run.h"
+#include "passes.h"
 
 #include <cassert>
 #include <cstddef>

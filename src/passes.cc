@@ -4,10 +4,10 @@
 // only reports, then, if nothing was wrong, an output pass that writes the
 // script.  A run therefore writes either the whole script or none of it.
 
-#include "run.h"
+#include "passes.h"
 
-#include "line.h"
-#include "lines.h"
+#include "translators.h"
+#include "line_finder.h"
 #include "messages.h"
 #include "output.h"
 #include "source.h"

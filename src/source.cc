@@ -24,7 +24,7 @@
 
 #include "decoders.h"
 #include "messages.h"
-#include "run.h"
+#include "passes.h"
 
 #include <cerrno>
 #include <climits>

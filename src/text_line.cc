@@ -8,7 +8,7 @@
 // are quoted just enough that every command stays one line of one word per
 // argument.
 
-#include "line.h"
+#include "translators.h"
 #include "messages.h"
 #include "output.h"
 #include "words.h"

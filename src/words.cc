@@ -10,7 +10,7 @@
 
 #include "words.h"
 
-#include "line.h"
+#include "translators.h"
 #include "output.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 // How blocks of input become lines, each counted and handed to its
 // translator.
 
-#ifndef ROFFSCRIPT_LINES_H
-#define ROFFSCRIPT_LINES_H
+#ifndef ROFFSCRIPT_LINE_FINDER_H
+#define ROFFSCRIPT_LINE_FINDER_H
 
 // Makes the checking pass translate every line rather than only those that
 // may fail, so that tests and the fuzzer can hold the two to the same

@@ -1,7 +1,7 @@
 // What a line is, and the two translators that turn one into commands.
 
-#ifndef ROFFSCRIPT_LINE_H
-#define ROFFSCRIPT_LINE_H
+#ifndef ROFFSCRIPT_TRANSLATORS_H
+#define ROFFSCRIPT_TRANSLATORS_H
 
 #include <cstddef>
 

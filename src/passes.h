@@ -1,8 +1,8 @@
 // The run: its state, which the passes own and everything else reads, and
 // its entry point.
 
-#ifndef ROFFSCRIPT_RUN_H
-#define ROFFSCRIPT_RUN_H
+#ifndef ROFFSCRIPT_PASSES_H
+#define ROFFSCRIPT_PASSES_H
 
 #include <cstdint>
 #include <cstdio>

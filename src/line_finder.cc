@@ -12,12 +12,12 @@
 // holds, and the rest of it is discarded up to its line feed, so a line
 // always counts once however long it is.
 
-#include "lines.h"
+#include "line_finder.h"
 
-#include "line.h"
+#include "translators.h"
 #include "messages.h"
 #include "output.h"
-#include "run.h"
+#include "passes.h"
 #include "source.h"
 
 #include <algorithm>
