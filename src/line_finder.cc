@@ -154,14 +154,15 @@ std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_candidates)
 }
 
 // Classifies the 64 bytes at `chunk`; those from `end` on are stale bytes
-// of the block and count as nothing.
-Chunk classify_chunk(const char *chunk, const char *end)
+// of the block and count as nothing.  Suspect bytes are looked for only
+// when `skipping` lines that cannot fail.
+Chunk classify_chunk(const char *chunk, const char *end, bool skipping)
 {
     bool has_candidates;
     Chunk masks = {line_feeds_and_candidates(chunk, &has_candidates), 0, 0};
-    // Only the checking pass looks for suspect bytes, and most chunks hold
-    // none: one test of the whole chunk spares it three masks.
-    if (output_pass == 0 && has_candidates) {
+    // Most chunks hold no candidate: one test of the whole chunk spares
+    // three masks.
+    if (skipping && has_candidates) {
         // A parenthesis in the chunk's last two bytes may be near a line
         // feed in the next chunk, so it counts as near one.
         std::uint64_t near_line_feed =
@@ -211,18 +212,18 @@ bool take_line(const char *line, std::size_t extent)
 }
 
 // Takes every whole line from `*line` up to `end`, and leaves `*line` at the
-// start of the unfinished line after them.  The checking pass only counts a
-// line that cannot fail.  Returns false when the run must end.
-bool take_lines(char **line, char *end)
+// start of the unfinished line after them.  When `skipping`, a line that
+// cannot fail is only counted.  Returns false when the run must end.
+bool take_lines(char **line, char *end, bool skipping)
 {
     char *start = *line;           // the start of the line being looked at
     bool may_cut_escape = false;   // that line has suspect bytes in earlier chunks
     bool has_quote = false;
     for (char *chunk = start; chunk < end; chunk += kChunkSize) {
-        Chunk masks = classify_chunk(chunk, end);
+        Chunk masks = classify_chunk(chunk, end, skipping);
         // A chunk with no suspect byte may end many clean lines at once.
         // Only the first of them can be long: the others lie in the chunk.
-        if (output_pass == 0 && !translate_every_line && !may_cut_escape && !has_quote &&
+        if (skipping && !may_cut_escape && !has_quote &&
             (masks.cutting | masks.quotes) == 0 &&
             masks.line_feeds != 0 && chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
             line_number += __builtin_popcountll(masks.line_feeds);
@@ -240,7 +241,7 @@ bool take_lines(char **line, char *end)
             masks.cutting &= ~before;
             masks.quotes &= ~before;
             std::size_t extent = static_cast<std::size_t>(line_feed - start);
-            if (output_pass != 0 || translate_every_line || extent >= static_cast<std::size_t>(kMaxLineLength) ||
+            if (!skipping || extent >= static_cast<std::size_t>(kMaxLineLength) ||
                 ((may_cut_escape || has_quote) && line_may_fail(start, line_feed, {may_cut_escape, has_quote}))) {
                 *line_feed = '\0';
                 if (!take_line(start, extent))
@@ -260,9 +261,9 @@ bool take_lines(char **line, char *end)
 }
 
 // The block that a pass reads into, and how much of it it fills; what
-// lies past that is slack of kChunkSize bytes.  The checking pass writes
-// nothing, so the output block is idle then and serves as a larger read
-// block: the input is read in a third as many calls.
+// lies past that is slack of kChunkSize bytes.  While the output gate's
+// block is idle it serves as a larger read block: the input is read in a
+// third as many calls.
 struct ReadBlock {
     char *bytes;
     std::size_t size;
@@ -270,18 +271,20 @@ struct ReadBlock {
 static_assert(kOutputBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
               "the output block, read into, must hold the longest line with its line feed");
 
-ReadBlock block_for_pass()
+ReadBlock read_block_for_pass()
 {
-    if (output_pass == 0)
-        return {output_block, kOutputBlockSize - kChunkSize};
+    std::size_t size;
+    if (char *idle = idle_output_block(&size))
+        return {idle, size - kChunkSize};
     return {read_block, kReadBlockSize};
 }
 
 }  // namespace
 
-bool take_all_lines()
+bool take_all_lines(LineSelection selection)
 {
-    const ReadBlock block = block_for_pass();
+    const bool skip_clean_lines = selection == LineSelection::kThoseThatMayFail && !translate_every_line;
+    const ReadBlock block = read_block_for_pass();
     std::size_t held = 0;    // bytes of an unfinished line at the block's start
     bool skipping = false;   // discarding the rest of a line that filled the block
     for (;;) {
@@ -307,7 +310,7 @@ bool take_all_lines()
             line = line_feed + 1;
             skipping = false;
         }
-        if (!take_lines(&line, end))
+        if (!take_lines(&line, end, skip_clean_lines))
             return false;
         held = static_cast<std::size_t>(end - line);
         if (held == block.size) {
@@ -323,6 +326,8 @@ bool take_all_lines()
             // the next read completes it.
             std::memmove(block.bytes, line, held);
         }
+        // Once the output has failed nothing more can reach it; the gate
+        // reports why when the run ends.
         if (output_failure() != 0)
             return true;
     }

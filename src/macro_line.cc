@@ -35,9 +35,9 @@ static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kMaxLineLength + kNum
                   kOutputBlockSize,
               "the longest macro line must fit in the output block");
 
-// Puts the word that starts at `*word` at `out` and returns the end, unless
-// `out` is null, as it is while the input is only checked; moves `*word` to
-// the end of the word: the byte that stopped it, or the line's NUL.
+// Puts the word that starts at `*word` at `out` and returns the end; moves
+// `*word` to the end of the word: the byte that stopped it, or the line's
+// NUL.
 char *translate_word(char *out, const char **word_position)
 {
     const char *word = *word_position;
@@ -62,7 +62,7 @@ char *translate_word(char *out, const char **word_position)
         }
     }
     *word_position = p;
-    return out != nullptr ? put_word(out, start, static_cast<int>(p - start)) : nullptr;
+    return put_word(out, start, static_cast<int>(p - start));
 }
 
 }  // namespace
@@ -92,12 +92,10 @@ void translate_macro_line(const char *line, std::size_t extent)
     if (line[1] == '\0' || is_space(line[1]))
         return;
     char *out = output_space(sizeof "macro2 \n" + kMacroRoomPerLineByte * extent + kNumberedCharacterSize);
-    if (out != nullptr)
-        out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
+    out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
     const char *p = line + 1;
     for (;;) {
-        if (out != nullptr)
-            *out++ = ' ';
+        *out++ = ' ';
         out = translate_word(out, &p);
         if (*p == '\0')
             break;
@@ -109,8 +107,6 @@ void translate_macro_line(const char *line, std::size_t extent)
         if (*p == '\0')
             break;
     }
-    if (out != nullptr) {
-        *out++ = '\n';
-        output_advance(out);
-    }
+    *out++ = '\n';
+    output_advance(out);
 }

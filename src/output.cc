@@ -1,14 +1,30 @@
 // The output gate: the block that gathers the script and its way out to
 // standard output.  The translators put their commands straight into the
 // block, in room asked for once per line; only a full block, and the end of
-// the run, cost a call to the C library.
+// the run, cost a call to the C library.  During the checking pass the room
+// given is a block of its own whose bytes are never written out.
 
 #include "output.h"
 
+#include "passes.h"
+
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 
 namespace {
+
+char output_block[kOutputBlockSize];
+std::size_t output_block_length = 0;
+
+// Where the checking pass's commands go.  A page touches as much of it as
+// its longest line that may fail asks for.
+char discarded_block[kOutputBlockSize];
+
+#ifdef ROFFSCRIPT_SELF_CHECKS
+const char *output_room_start = output_block;
+const char *output_room_end = output_block;
+#endif
 
 int saved_output_errno = 0;
 
@@ -18,18 +34,44 @@ void write_to_standard_output(const char *bytes, std::size_t count)
         saved_output_errno = errno != 0 ? errno : EIO;
 }
 
-}  // namespace
-
-char output_block[kOutputBlockSize];
-std::size_t output_block_length = 0;
-#ifdef ROFFSCRIPT_SELF_CHECKS
-const char *output_room_end = output_block;
-#endif
-
 void flush_output_block()
 {
     write_to_standard_output(output_block, output_block_length);
     output_block_length = 0;
+}
+
+}  // namespace
+
+char *output_space(std::size_t count)
+{
+    char *room = discarded_block;
+    if (output_pass != 0) {
+        if (count > kOutputBlockSize - output_block_length)
+            flush_output_block();
+        room = output_block + output_block_length;
+    }
+#ifdef ROFFSCRIPT_SELF_CHECKS
+    output_room_start = room;
+    output_room_end = room + count;
+#endif
+    return room;
+}
+
+void output_advance(const char *end)
+{
+#ifdef ROFFSCRIPT_SELF_CHECKS
+    assert(end >= output_room_start && end <= output_room_end);
+#endif
+    if (output_pass != 0)
+        output_block_length = static_cast<std::size_t>(end - output_block);
+}
+
+char *idle_output_block(std::size_t *size)
+{
+    if (output_pass != 0)
+        return nullptr;
+    *size = kOutputBlockSize;
+    return output_block;
 }
 
 int output_failure()

@@ -33,7 +33,7 @@ void start_pass(int pass)
 int run_passes()
 {
     start_pass(0);
-    if (!take_all_lines()) {
+    if (!take_all_lines(LineSelection::kThoseThatMayFail)) {
         confirm_source_whole();
         return 1;
     }
@@ -42,7 +42,7 @@ int run_passes()
     if (!rewind_source())
         return 1;
     start_pass(1);
-    if (!take_all_lines())
+    if (!take_all_lines(LineSelection::kEvery))
         return 1;
     return error_status;
 }

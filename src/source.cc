@@ -24,7 +24,6 @@
 
 #include "decoders.h"
 #include "messages.h"
-#include "passes.h"
 
 #include <cerrno>
 #include <climits>
@@ -51,6 +50,10 @@ std::FILE *original_input = nullptr;
 std::FILE *spool = nullptr;          // the temporary copy, for input without a position
 std::fpos_t input_start{};
 const char *input_name = "-";
+
+// Set by the rewind: the bytes handed on now are those the checking pass
+// read, handed on again.
+bool replaying = false;
 
 // Once a read finds the end, the pass reads no more: a terminal would
 // otherwise wait for a second end-of-file.
@@ -241,7 +244,7 @@ bool open_source(std::FILE *input, const char *name)
     input_stream = original_input = input;
     input_name = name;
     spool = nullptr;
-    input_ended = false;
+    replaying = input_ended = false;
     checked_length = handed_length = 0;
     watching_file = false;
     format_known = decoding = decoding_finished = decoding_failed = false;
@@ -287,7 +290,7 @@ bool open_source(std::FILE *input, const char *name)
 bool read_source(char *block, std::size_t size, std::size_t *got)
 {
     *got = 0;
-    if (output_pass != 0) {
+    if (replaying) {
         std::uint64_t left = checked_length - handed_length;
         if (left == 0) {
             // The output pass has read what the checking pass read; the file
@@ -312,7 +315,7 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
             drop_line_messages();
             return false;
         }
-    } else if (!format_known && output_pass == 0) {
+    } else if (!format_known) {
         // The first bytes say whether the input is compressed; a block of
         // compressed data holds them.
         if (!read_raw(block, size < sizeof compressed_block ? size : sizeof compressed_block, &count) ||
@@ -327,7 +330,7 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         return false;
     }
     if (count == 0) {
-        if (output_pass != 0) {
+        if (replaying) {
             // Fewer bytes than the checking pass read.
             report_changed_file();
             return false;
@@ -336,7 +339,7 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         release_line_messages();
         return true;
     }
-    if (output_pass == 0) {
+    if (!replaying) {
         if (spool != nullptr && std::fwrite(block, 1, count, spool) != count) {
             report_temporary_write_failure(std::strerror(errno));
             return false;
@@ -369,6 +372,7 @@ bool rewind_source()
         report_changed_file();
         return false;
     }
+    replaying = true;
     input_ended = false;
     handed_length = 0;
     checked_hash = XXH3_128bits_digest(&pass_hash);

@@ -30,14 +30,6 @@ constexpr std::size_t kTextRoomPerLine = 6 + sizeof "newline\n" + kTextRunOverwr
 static_assert(kTextRoomPerLineByte * kMaxLineLength + kTextRoomPerLine <= kOutputBlockSize,
               "the longest text line must fit in the output block");
 
-// Puts a literal at `out` and returns the end, unless `out` is null, as it
-// is while the input is only checked.
-template <std::size_t N>
-char *put_unless_checking(char *out, const char (&literal)[N])
-{
-    return out != nullptr ? put_literal(out, literal) : nullptr;
-}
-
 // The font byte is an argument of its own, so it is quoted as put_word
 // quotes a byte, the backslash included.
 char *put_font_command(char *out, unsigned char font)
@@ -64,8 +56,8 @@ char *put_character_command(char *out, const char *name)
 }
 
 // Translates the escape that starts at the backslash `*escape`, putting its
-// command at `out` unless `out` is null, and returns the end of what was
-// put; moves `*escape` to where scanning goes on.
+// command at `out`, and returns the end of what was put; moves `*escape` to
+// where scanning goes on.
 char *translate_escape(char *out, const char **escape)
 {
     const char *after = *escape + 1;
@@ -80,17 +72,17 @@ char *translate_escape(char *out, const char **escape)
         if (after[1] == '\0')
             return out;
         *escape = after + 2;
-        return out != nullptr ? put_font_command(out, static_cast<unsigned char>(after[1])) : nullptr;
+        return put_font_command(out, static_cast<unsigned char>(after[1]));
     case '-':
-        return put_unless_checking(out, "dash\n");
+        return put_literal(out, "dash\n");
     case 'e':
-        return put_unless_checking(out, "text \\\\\n");
+        return put_literal(out, "text \\\\\n");
     case '.':
-        return put_unless_checking(out, "text .\n");
+        return put_literal(out, "text .\n");
     case '&':
         return out;
     case '0':
-        return put_unless_checking(out, "text { }\n");
+        return put_literal(out, "text { }\n");
     case '(':
         if (after[1] == '\0' || after[2] == '\0') {
             // The parenthesis is then read as the start of plain text.
@@ -99,36 +91,21 @@ char *translate_escape(char *out, const char **escape)
             return out;
         }
         *escape = after + 3;
-        return out != nullptr ? put_character_command(out, after + 1) : nullptr;
+        return put_character_command(out, after + 1);
     case 'N':
         if (after[1] == '\'') {
             // The escape runs to the next apostrophe, or to the end of the line.
             const char *close = std::strchr(after + 2, '\'');
             *escape = close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
-            return out != nullptr ? put_numbered_text(out, after + 2) : nullptr;
+            return put_numbered_text(out, after + 2);
         }
         break;
     default:
         break;
     }
-    if (out != nullptr) {
-        out = put_literal(out, "char {\\");
-        *out++ = *after;
-        out = put_literal(out, "}\n");
-    }
-    return out;
-}
-
-// Where the run that starts at `run` ends, found by the C library's search
-// a vector at a time: all the checking pass needs to know of a run.
-const char *run_end(const char *run)
-{
-#ifdef __GLIBC__
-    return strchrnul(run, '\\');
-#else
-    const char *backslash = std::strchr(run, '\\');
-    return backslash != nullptr ? backslash : run + std::strlen(run);
-#endif
+    out = put_literal(out, "char {\\");
+    *out++ = *after;
+    return put_literal(out, "}\n");
 }
 
 }  // namespace
@@ -146,16 +123,13 @@ void translate_text_line(const char *line, std::size_t extent)
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
-            out = put_unless_checking(out, "tab\n");
+            out = put_literal(out, "tab\n");
             ++p;
         } else if (*p == '\\') {
             out = translate_escape(out, &p);
-        } else if (out != nullptr) {
-            out = put_text_run(out, &p);
         } else {
-            p = run_end(p);
+            out = put_text_run(out, &p);
         }
     }
-    if (out != nullptr)
-        output_advance(put_literal(out, "newline\n"));
+    output_advance(put_literal(out, "newline\n"));
 }
