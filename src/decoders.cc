@@ -31,7 +31,17 @@ namespace {
 constexpr std::uint64_t kXzMemoryLimit = 256 * 1024 * 1024;
 
 Compression compression = Compression::kNone;
-bool member_ended = false;   // the last gzip member or bzip2 stream is whole
+bool member_ended = false;   // the last gzip member, bzip2 stream or lzma stream is whole
+bool finished = false;       // the data has ended whole
+
+// The compressed data, a block at a time, from `start` to `end`; `ended`
+// once no bytes follow them.
+unsigned char compressed_block[kCompressedBlockSize];
+std::size_t compressed_start = 0, compressed_end = 0;
+bool compressed_ended = false;
+CompressedReader read_compressed = nullptr;
+
+enum class DecodeStatus { kMore, kFinished, kFailed };
 z_stream gzip_stream;
 bz_stream bzip2_stream;
 lzma_stream xz_stream = LZMA_STREAM_INIT;
@@ -277,20 +287,8 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
     return DecodeStatus::kFailed;
 }
 
-}  // namespace
-
-Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported)
-{
-    for (const Format &format : kFormats) {
-        if (format.recognised(bytes, count)) {
-            *unsupported = format.unsupported;
-            return format.compression;
-        }
-    }
-    return Compression::kNone;
-}
-
-bool start_decoding(Compression kind, const char **reason)
+// Starts the library for data of the kind given.
+bool start_library(Compression kind, const char **reason)
 {
     compression = kind;
     member_ended = false;
@@ -318,6 +316,11 @@ bool start_decoding(Compression kind, const char **reason)
     return started;
 }
 
+// Decodes from the `in_count` bytes at `in` into the `out_size` bytes at
+// `out`, and says how many of each it used.  `input_ended` says that no
+// bytes follow these.  kMore asks to be called again, with the input not
+// consumed and more when it is all consumed; kFinished means the data ended
+// whole; kFailed gives the reason.
 DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
                     std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
 {
@@ -340,6 +343,86 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
         *reason = "unknown compression";
         return DecodeStatus::kFailed;
     }
+}
+
+// Reads up to `size` more compressed bytes to `into` and sets `*count`.
+bool read_more_compressed(unsigned char *into, std::size_t size, std::size_t *count)
+{
+    *count = 0;
+    if (compressed_ended)
+        return true;
+    return read_compressed(reinterpret_cast<char *>(into), size, count, &compressed_ended);
+}
+
+}  // namespace
+
+Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported)
+{
+    for (const Format &format : kFormats) {
+        if (format.recognised(bytes, count)) {
+            *unsupported = format.unsupported;
+            return format.compression;
+        }
+    }
+    return Compression::kNone;
+}
+
+bool start_decoding(Compression kind, const char *first, std::size_t count, bool ended,
+                    CompressedReader read_more, const char **reason)
+{
+    std::memcpy(compressed_block, first, count);
+    compressed_start = 0;
+    compressed_end = count;
+    compressed_ended = ended;
+    read_compressed = read_more;
+    finished = false;
+    return start_library(kind, reason);
+}
+
+bool read_decoded(char *block, std::size_t size, std::size_t *got, const char **reason)
+{
+    *got = 0;
+    *reason = nullptr;
+    while (!finished) {
+        std::size_t left = compressed_end - compressed_start;
+        if (left == 0 && !compressed_ended) {
+            if (!read_more_compressed(compressed_block, sizeof compressed_block, &left))
+                return false;
+            compressed_start = 0;
+            compressed_end = left;
+        }
+        std::size_t consumed, produced;
+        DecodeStatus status = decode(compressed_block + compressed_start, left, compressed_ended, block, size,
+                                     &consumed, &produced, reason);
+        compressed_start += consumed;
+        if (status == DecodeStatus::kFailed)
+            return false;
+        finished = status == DecodeStatus::kFinished;
+        if (produced > 0) {
+            *got = produced;
+            return true;
+        }
+        if (status == DecodeStatus::kMore && consumed == 0) {
+            // The decoder needs more bytes after those it has: keep them and
+            // read more behind them.
+            if (compressed_ended || left == sizeof compressed_block) {
+                *reason = "corrupt compressed data";
+                return false;
+            }
+            std::memmove(compressed_block, compressed_block + compressed_start, left);
+            std::size_t more;
+            if (!read_more_compressed(compressed_block + left, sizeof compressed_block - left, &more))
+                return false;
+            compressed_start = 0;
+            compressed_end = left + more;
+        }
+    }
+    return true;
+}
+
+bool decoded_to_the_end()
+{
+    return finished;
 }
 
 void end_decoding()

@@ -12,19 +12,30 @@ enum class Compression { kNone, kGzip, kBzip2, kXz, kLzma, kUnsupported };
 // does not read, `*unsupported` says which it is.
 Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported);
 
-// Prepares to decode data of the given kind.  Returns false, with a reason,
+// Reads up to `size` more bytes of compressed data into `block`, sets
+// `*count` to their number and `*ended` once no bytes follow them.  Returns
+// false when reading failed: the reason has been reported.
+using CompressedReader = bool (*)(char *block, std::size_t size, std::size_t *count, bool *ended);
+
+// The block that compressed data is read into, a block at a time; the first
+// read, which the format was recognised from, may fill it.
+constexpr std::size_t kCompressedBlockSize = 16 * 1024;
+
+// Starts decoding data of the given kind, whose first `count` bytes (at most
+// kCompressedBlockSize) are at `first`, `ended` saying that none follow
+// them; the rest is read through `read_more`.  Returns false, with a reason,
 // when the library cannot start.
-bool start_decoding(Compression compression, const char **reason);
+bool start_decoding(Compression compression, const char *first, std::size_t count, bool ended,
+                    CompressedReader read_more, const char **reason);
 
-enum class DecodeStatus { kMore, kFinished, kFailed };
+// Fills `block` with up to `size` decoded bytes and sets `*got` to their
+// number, 0 once the data has ended whole.  Returns false when the data is
+// damaged or cut short, with `*reason`, or when reading failed, with
+// `*reason` null: the reader has reported it.
+bool read_decoded(char *block, std::size_t size, std::size_t *got, const char **reason);
 
-// Decodes from the `in_count` bytes at `in` into the `out_size` bytes at
-// `out`, and says how many of each it used.  `input_ended` says that no
-// bytes follow these.  kMore asks to be called again, with the input not
-// consumed and more when it is all consumed; kFinished means the data ended
-// whole; kFailed gives the reason.
-DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
-                    std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason);
+// Whether the data has ended whole.
+bool decoded_to_the_end();
 
 // Lets go of what the library holds.
 void end_decoding();

@@ -45,52 +45,49 @@
 
 namespace {
 
-std::FILE *input_stream = nullptr;   // the stream the current pass reads
-std::FILE *original_input = nullptr;
-std::FILE *spool = nullptr;          // the temporary copy, for input without a position
-std::fpos_t input_start{};
-const char *input_name = "-";
+// The input as given, and the stream that the current pass reads: the input
+// itself, or in the output pass the temporary copy.
+struct Input {
+    std::FILE *original = nullptr;
+    std::FILE *stream = nullptr;
+    std::fpos_t start{};     // where the checking pass started reading
+    const char *name = "-";
+    bool format_known = false;
+    // Once a read finds the end, the pass reads no more: a terminal would
+    // otherwise wait for a second end-of-file.
+    bool ended = false;
+    // Set by the rewind: the bytes handed on now are those the checking
+    // pass read, handed on again.
+    bool replaying = false;
+    bool decoding = false;
+    bool decoding_failed = false;   // and the reason was reported
+};
+Input input;
 
-// Set by the rewind: the bytes handed on now are those the checking pass
-// read, handed on again.
-bool replaying = false;
+// The temporary copy, for input without a position and compressed input.
+std::FILE *spool = nullptr;
 
-// Once a read finds the end, the pass reads no more: a terminal would
-// otherwise wait for a second end-of-file.
-bool input_ended = false;
-
-// How many bytes the checking pass read, and how many the current pass has
-// handed on.
-std::uint64_t checked_length = 0;
-std::uint64_t handed_length = 0;
-
-// Compressed input is read into a block of its own, from which the
-// decoder fills the caller's.
-constexpr std::size_t kCompressedBlockSize = 16 * 1024;
-unsigned char compressed_block[kCompressedBlockSize];
-std::size_t compressed_start = 0, compressed_end = 0;
-bool format_known = false;
-bool decoding = false;
-bool decoding_finished = false;
-bool decoding_failed = false;   // and the reason was reported
-
-// A regular input file as the checking pass found it.
-bool watching_file = false;
-struct stat watched_file;
-
-// The hash of the bytes the current pass has handed on, and what the
-// checking pass's came to.
-XXH3_state_t pass_hash;
-XXH128_hash_t checked_hash;
+// The watch on what the passes hand on: how much the checking pass read
+// and how much the current pass has handed on, the hash of each pass's
+// bytes, and a regular input file as the checking pass found it.
+struct Watch {
+    std::uint64_t checked_length = 0;
+    std::uint64_t handed_length = 0;
+    XXH3_state_t pass_hash;
+    XXH128_hash_t checked_hash{};
+    bool watching_file = false;
+    struct stat file;
+};
+Watch watch;
 
 void report_read_error()
 {
-    report_read_failure(input_name, std::strerror(errno));
+    report_read_failure(input.name, std::strerror(errno));
 }
 
 void report_changed_file()
 {
-    report_read_failure(input_name, "file changed while it was read");
+    report_read_failure(input.name, "file changed while it was read");
 }
 
 bool same_time(const struct timespec &a, const struct timespec &b)
@@ -101,12 +98,12 @@ bool same_time(const struct timespec &a, const struct timespec &b)
 // Whether the watched file is still as the checking pass found it.
 bool file_unchanged()
 {
-    if (!watching_file)
+    if (!watch.watching_file)
         return true;
     struct stat now;
-    return fstat(fileno(original_input), &now) == 0 && now.st_dev == watched_file.st_dev &&
-           now.st_ino == watched_file.st_ino && now.st_size == watched_file.st_size &&
-           same_time(now.st_mtim, watched_file.st_mtim) && same_time(now.st_ctim, watched_file.st_ctim);
+    return fstat(fileno(input.original), &now) == 0 && now.st_dev == watch.file.st_dev &&
+           now.st_ino == watch.file.st_ino && now.st_size == watch.file.st_size &&
+           same_time(now.st_mtim, watch.file.st_mtim) && same_time(now.st_ctim, watch.file.st_ctim);
 }
 
 // A file for the copy, in the folder that TMPDIR names, with no name of its
@@ -140,144 +137,12 @@ std::FILE *open_temporary_file()
     return file;
 }
 
-// Reads up to `size` bytes of the input as it stands into `block`, and sets
-// `*count` to their number, 0 at its end.
-bool read_raw(char *block, std::size_t size, std::size_t *count)
+// Opens the temporary copy unless it is open.  Returns false when it cannot
+// be: the reason has been reported.
+bool open_spool()
 {
-    *count = input_ended ? 0 : std::fread(block, 1, size, input_stream);
-    if (*count == 0) {
-        if (!input_ended && std::ferror(input_stream)) {
-            report_read_error();
-            return false;
-        }
-        input_ended = true;
-    } else if (*count < size && std::feof(input_stream)) {
-        input_ended = true;
-    }
-    return true;
-}
-
-// Looks at the first `count` bytes of the input, read into `block`.  If they
-// start compressed data, they move to the compressed block and decoding
-// starts, with a temporary copy for the output pass to read.
-bool recognise_input(char *block, std::size_t count)
-{
-    format_known = true;
-    const char *reason = nullptr;
-    Compression compression =
-        recognise_compression(reinterpret_cast<const unsigned char *>(block), count, &reason);
-    if (compression == Compression::kNone)
+    if (spool != nullptr)
         return true;
-    if (compression == Compression::kUnsupported) {
-        report_read_failure(input_name, reason);
-        return false;
-    }
-    if (spool == nullptr) {
-        spool = open_temporary_file();
-        if (spool == nullptr) {
-            report_temporary_create_failure(std::strerror(errno));
-            return false;
-        }
-        std::setvbuf(spool, nullptr, _IONBF, 0);
-    }
-    std::memcpy(compressed_block, block, count);
-    compressed_start = 0;
-    compressed_end = count;
-    decoding = true;
-    hold_line_messages();
-    if (!start_decoding(compression, &reason)) {
-        report_read_failure(input_name, reason);
-        return false;
-    }
-    return true;
-}
-
-// Fills `block` with up to `size` decoded bytes and sets `*got` to their
-// number, 0 at the end of the data.
-bool read_decoded(char *block, std::size_t size, std::size_t *got)
-{
-    *got = 0;
-    while (!decoding_finished) {
-        std::size_t left = compressed_end - compressed_start;
-        if (left == 0 && !input_ended) {
-            if (!read_raw(reinterpret_cast<char *>(compressed_block), sizeof compressed_block, &left))
-                return false;
-            compressed_start = 0;
-            compressed_end = left;
-        }
-        std::size_t consumed, produced;
-        const char *reason = nullptr;
-        DecodeStatus status = decode(compressed_block + compressed_start, left, input_ended, block, size,
-                                     &consumed, &produced, &reason);
-        compressed_start += consumed;
-        if (status == DecodeStatus::kFailed) {
-            report_read_failure(input_name, reason);
-            return false;
-        }
-        decoding_finished = status == DecodeStatus::kFinished;
-        if (produced > 0) {
-            *got = produced;
-            return true;
-        }
-        if (status == DecodeStatus::kMore && consumed == 0) {
-            // The decoder needs more bytes after those it has: keep them and
-            // read more behind them.
-            if (input_ended || left == sizeof compressed_block) {
-                report_read_failure(input_name, "corrupt compressed data");
-                return false;
-            }
-            std::memmove(compressed_block, compressed_block + compressed_start, left);
-            std::size_t more;
-            if (!read_raw(reinterpret_cast<char *>(compressed_block) + left, sizeof compressed_block - left, &more))
-                return false;
-            compressed_start = 0;
-            compressed_end = left + more;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
-bool open_source(std::FILE *input, const char *name)
-{
-    input_stream = original_input = input;
-    input_name = name;
-    spool = nullptr;
-    replaying = input_ended = false;
-    checked_length = handed_length = 0;
-    watching_file = false;
-    format_known = decoding = decoding_finished = decoding_failed = false;
-    compressed_start = compressed_end = 0;
-    XXH3_128bits_reset(&pass_hash);
-    // Every stream moves whole blocks of ours, so none needs a buffer of its
-    // own: each read and write goes straight to the system.
-    std::setvbuf(input, nullptr, _IONBF, 0);
-
-    int fd = fileno(input);
-    if (fd >= 0) {
-        if (fstat(fd, &watched_file) != 0) {
-            report_read_error();
-            return false;
-        }
-        // Writing the script into the file being read would make the output
-        // pass read it back, or cut the input short.
-        struct stat output;
-        if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
-            output.st_dev == watched_file.st_dev && output.st_ino == watched_file.st_ino) {
-            report_write_failure("standard output is the input file");
-            return false;
-        }
-        watching_file = S_ISREG(watched_file.st_mode);
-    }
-
-    errno = 0;
-    if (std::fgetpos(input, &input_start) == 0)
-        return true;
-    if (errno != ESPIPE) {
-        report_read_error();
-        return false;
-    }
     spool = open_temporary_file();
     if (spool == nullptr) {
         report_temporary_create_failure(std::strerror(errno));
@@ -287,19 +152,127 @@ bool open_source(std::FILE *input, const char *name)
     return true;
 }
 
+// Reads up to `size` bytes of the input as it stands into `block`, and sets
+// `*count` to their number, 0 at its end.
+bool read_raw(char *block, std::size_t size, std::size_t *count)
+{
+    *count = input.ended ? 0 : std::fread(block, 1, size, input.stream);
+    if (*count == 0) {
+        if (!input.ended && std::ferror(input.stream)) {
+            report_read_error();
+            return false;
+        }
+        input.ended = true;
+    } else if (*count < size && std::feof(input.stream)) {
+        input.ended = true;
+    }
+    return true;
+}
+
+// How the decoder reads the compressed bytes that follow the first.
+bool read_compressed(char *block, std::size_t size, std::size_t *count, bool *ended)
+{
+    bool read = read_raw(block, size, count);
+    *ended = input.ended;
+    return read;
+}
+
+// Looks at the first `count` bytes of the input, read into `block`.  If they
+// start compressed data, they go to the decoder and decoding starts, with a
+// temporary copy for the output pass to read.
+bool recognise_input(char *block, std::size_t count)
+{
+    input.format_known = true;
+    const char *reason = nullptr;
+    Compression compression =
+        recognise_compression(reinterpret_cast<const unsigned char *>(block), count, &reason);
+    if (compression == Compression::kNone)
+        return true;
+    if (compression == Compression::kUnsupported) {
+        report_read_failure(input.name, reason);
+        return false;
+    }
+    if (!open_spool())
+        return false;
+    input.decoding = true;
+    hold_line_messages();
+    if (!start_decoding(compression, block, count, input.ended, read_compressed, &reason)) {
+        report_read_failure(input.name, reason);
+        return false;
+    }
+    return true;
+}
+
+// Fills `block` with up to `size` decoded bytes and sets `*count`, 0 at the
+// end of the data.  Damaged data is reported, and the messages held about
+// the lines decoded from it dropped.
+bool read_page(char *block, std::size_t size, std::size_t *count)
+{
+    const char *reason;
+    if (read_decoded(block, size, count, &reason))
+        return true;
+    if (reason != nullptr)
+        report_read_failure(input.name, reason);
+    input.decoding_failed = true;
+    drop_line_messages();
+    return false;
+}
+
+}  // namespace
+
+bool open_source(std::FILE *stream, const char *name)
+{
+    input = Input{};
+    input.original = input.stream = stream;
+    input.name = name;
+    spool = nullptr;
+    watch.checked_length = watch.handed_length = 0;
+    watch.watching_file = false;
+    XXH3_128bits_reset(&watch.pass_hash);
+    // Every stream moves whole blocks of ours, so none needs a buffer of its
+    // own: each read and write goes straight to the system.
+    std::setvbuf(stream, nullptr, _IONBF, 0);
+
+    int fd = fileno(stream);
+    if (fd >= 0) {
+        if (fstat(fd, &watch.file) != 0) {
+            report_read_error();
+            return false;
+        }
+        // Writing the script into the file being read would make the output
+        // pass read it back, or cut the input short.
+        struct stat output;
+        if (fstat(STDOUT_FILENO, &output) == 0 && S_ISREG(output.st_mode) &&
+            output.st_dev == watch.file.st_dev && output.st_ino == watch.file.st_ino) {
+            report_write_failure("standard output is the input file");
+            return false;
+        }
+        watch.watching_file = S_ISREG(watch.file.st_mode);
+    }
+
+    errno = 0;
+    if (std::fgetpos(stream, &input.start) == 0)
+        return true;
+    if (errno != ESPIPE) {
+        report_read_error();
+        return false;
+    }
+    return open_spool();
+}
+
 bool read_source(char *block, std::size_t size, std::size_t *got)
 {
     *got = 0;
-    if (replaying) {
-        std::uint64_t left = checked_length - handed_length;
+    if (input.replaying) {
+        std::uint64_t left = watch.checked_length - watch.handed_length;
         if (left == 0) {
             // The output pass has read what the checking pass read; the file
             // must still be what both read, and end there: some files (under
             // /proc, say) change without their size or times telling.
             char past_end;
-            if (!XXH128_isEqual(XXH3_128bits_digest(&pass_hash), checked_hash) ||
-                (input_stream == original_input &&
-                 (!file_unchanged() || (!input_ended && std::fread(&past_end, 1, 1, input_stream) != 0)))) {
+            if (!XXH128_isEqual(XXH3_128bits_digest(&watch.pass_hash), watch.checked_hash) ||
+                (input.stream == input.original &&
+                 (!file_unchanged() || (!input.ended && std::fread(&past_end, 1, 1, input.stream) != 0)))) {
                 report_changed_file();
                 return false;
             }
@@ -309,28 +282,22 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
             size = static_cast<std::size_t>(left);
     }
     std::size_t count;
-    if (decoding) {
-        if (!read_decoded(block, size, &count)) {
-            decoding_failed = true;
-            drop_line_messages();
+    if (input.decoding) {
+        if (!read_page(block, size, &count))
             return false;
-        }
-    } else if (!format_known) {
+    } else if (!input.format_known) {
         // The first bytes say whether the input is compressed; a block of
         // compressed data holds them.
-        if (!read_raw(block, size < sizeof compressed_block ? size : sizeof compressed_block, &count) ||
+        if (!read_raw(block, size < kCompressedBlockSize ? size : kCompressedBlockSize, &count) ||
             !recognise_input(block, count))
             return false;
-        if (decoding && !read_decoded(block, size, &count)) {
-            decoding_failed = true;
-            drop_line_messages();
+        if (input.decoding && !read_page(block, size, &count))
             return false;
-        }
     } else if (!read_raw(block, size, &count)) {
         return false;
     }
     if (count == 0) {
-        if (replaying) {
+        if (input.replaying) {
             // Fewer bytes than the checking pass read.
             report_changed_file();
             return false;
@@ -339,15 +306,15 @@ bool read_source(char *block, std::size_t size, std::size_t *got)
         release_line_messages();
         return true;
     }
-    if (!replaying) {
+    if (!input.replaying) {
         if (spool != nullptr && std::fwrite(block, 1, count, spool) != count) {
             report_temporary_write_failure(std::strerror(errno));
             return false;
         }
-        checked_length += count;
+        watch.checked_length += count;
     }
-    XXH3_128bits_update(&pass_hash, block, count);
-    handed_length += count;
+    XXH3_128bits_update(&watch.pass_hash, block, count);
+    watch.handed_length += count;
     *got = count;
     return true;
 }
@@ -358,12 +325,10 @@ void confirm_source_whole()
     char discarded[4096];
     std::size_t count = 0;
     bool whole = true;
-    while (whole && decoding && !decoding_finished && !decoding_failed)
-        whole = read_decoded(discarded, sizeof discarded, &count);
+    while (whole && input.decoding && !input.decoding_failed && !decoded_to_the_end())
+        whole = read_page(discarded, sizeof discarded, &count);
     if (whole)
         release_line_messages();
-    else
-        drop_line_messages();
 }
 
 bool rewind_source()
@@ -372,14 +337,14 @@ bool rewind_source()
         report_changed_file();
         return false;
     }
-    replaying = true;
-    input_ended = false;
-    handed_length = 0;
-    checked_hash = XXH3_128bits_digest(&pass_hash);
-    XXH3_128bits_reset(&pass_hash);
-    if (decoding) {
+    input.replaying = true;
+    input.ended = false;
+    watch.handed_length = 0;
+    watch.checked_hash = XXH3_128bits_digest(&watch.pass_hash);
+    XXH3_128bits_reset(&watch.pass_hash);
+    if (input.decoding) {
         end_decoding();
-        decoding = false;
+        input.decoding = false;
     }
     if (spool != nullptr) {
         if (std::fflush(spool) != 0 || std::ferror(spool)) {
@@ -387,10 +352,10 @@ bool rewind_source()
             return false;
         }
         std::rewind(spool);
-        input_stream = spool;
+        input.stream = spool;
         return true;
     }
-    if (std::fsetpos(input_stream, &input_start) != 0) {
+    if (std::fsetpos(input.stream, &input.start) != 0) {
         report_read_error();
         return false;
     }
@@ -399,9 +364,9 @@ bool rewind_source()
 
 void close_source()
 {
-    if (decoding)
+    if (input.decoding)
         end_decoding();
-    decoding = false;
+    input.decoding = false;
     if (spool != nullptr)
         std::fclose(spool);
     spool = nullptr;
