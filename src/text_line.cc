@@ -13,7 +13,6 @@
 #include "output.h"
 #include "words.h"
 
-#include <cstring>
 
 namespace {
 
@@ -57,8 +56,9 @@ char *put_character_command(char *out, const char *name)
 
 // Translates the escape that starts at the backslash `*escape`, putting its
 // command at `out`, and returns the end of what was put; moves `*escape` to
-// where scanning goes on.
-char *translate_escape(char *out, const char **escape)
+// where scanning goes on.  The line ends at its NUL, `line_end` at the
+// latest.
+char *translate_escape(char *out, const char **escape, const char *line_end)
 {
     const char *after = *escape + 1;
     *escape = after + 1;
@@ -93,10 +93,9 @@ char *translate_escape(char *out, const char **escape)
         *escape = after + 3;
         return put_character_command(out, after + 1);
     case 'N':
-        if (after[1] == '\'') {
+        if (starts_numbered_character(after - 1)) {
             // The escape runs to the next apostrophe, or to the end of the line.
-            const char *close = std::strchr(after + 2, '\'');
-            *escape = close != nullptr ? close + 1 : after + 2 + std::strlen(after + 2);
+            *escape = numbered_character_end(after + 2, line_end);
             return put_numbered_text(out, after + 2);
         }
         break;
@@ -126,7 +125,7 @@ void translate_text_line(const char *line, std::size_t extent)
             out = put_literal(out, "tab\n");
             ++p;
         } else if (*p == '\\') {
-            out = translate_escape(out, &p);
+            out = translate_escape(out, &p, line + extent);
         } else {
             out = put_text_run(out, &p);
         }

@@ -216,6 +216,14 @@ bool takes_backslash(unsigned char byte)
     return kWordBytes.of[byte].length == 2;
 }
 
+const char *numbered_character_end(const char *digits, const char *limit)
+{
+    const char *p = digits;
+    while (p < limit && *p != '\'' && *p != '\0')
+        ++p;
+    return p < limit && *p == '\'' ? p + 1 : p;
+}
+
 char *put_numbered_text(char *out, const char *digits)
 {
     out = put_numbered_character(put_literal(out, "text "), digits);
@@ -244,19 +252,15 @@ char *put_word(char *out, const char *start, int length)
         // The line is NUL-terminated, so the byte after a backslash can
         // always be read, and the one after that once the first proved not
         // to be the end of the line.
-        if (p[1] == 'N' && p[2] == '\'') {
+        if (starts_numbered_character(p)) {
             out = put_numbered_character(out - 1, p + 3);
-            p += 3;
-            remaining -= 3;
             // The escape runs to its closing apostrophe, or to the end of
-            // the word; taking the apostrophe may leave `remaining` below
-            // zero, which ends the word just the same.
-            while (remaining > 0 && *p != '\'') {
-                ++p;
-                --remaining;
-            }
-            ++p;
-            --remaining;
+            // the word.  Its "\N'" may itself reach past the word's end,
+            // which leaves `remaining` below zero and ends the word just the
+            // same.
+            const char *end = numbered_character_end(p + 3, start + length);
+            remaining -= static_cast<int>(end - p);
+            p = end;
         } else if (p[1] == '0') {
             *out++ = ' ';
             p += 2;

@@ -33,6 +33,19 @@ constexpr std::size_t kTextRunOverwrite = 32;
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);
 
+// A numbered character, "\N'" and a decimal number, is read alike in text
+// lines and in words.  Whether the backslash at `backslash` starts one: the
+// two bytes after it may be read, the line being NUL-terminated.
+inline bool starts_numbered_character(const char *backslash)
+{
+    return backslash[1] == 'N' && backslash[2] == '\'';
+}
+
+// Where the numbered character whose digits start at `digits`, just after
+// its "\N'", ends: past its closing apostrophe, or where the line or
+// `limit`, the farthest it may go, comes first.
+const char *numbered_character_end(const char *digits, const char *limit);
+
 // Puts the text command for a numbered character, "\u" and the number that
 // starts at `digits` in hexadecimal, at `out`; returns the end.
 char *put_numbered_text(char *out, const char *digits);
