@@ -1,5 +1,6 @@
 // The texts of the program's messages, and the one way each is written.
-// Callers say what went wrong; the words are all here.
+// Callers say what went wrong, with a reason where the message has room for
+// one.
 
 #include "messages.h"
 

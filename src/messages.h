@@ -1,6 +1,8 @@
 // Every message the program writes on standard error.  Each is one line;
 // those about the input's constructs name the line, and mark the run as
-// failed.
+// failed.  The frame of every message is written here; a reason is a short
+// clause from the room that knows it: the system's text for an errno, a
+// decoder's word for damaged data, the source's for a file that changed.
 
 #ifndef ROFFSCRIPT_MESSAGES_H
 #define ROFFSCRIPT_MESSAGES_H
