@@ -17,6 +17,7 @@
 #include "decoders.h"
 
 #include <bzlib.h>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <lzma.h>
@@ -39,7 +40,7 @@ bool finished = false;       // the data has ended whole
 unsigned char compressed_block[kCompressedBlockSize];
 std::size_t compressed_start = 0, compressed_end = 0;
 bool compressed_ended = false;
-CompressedReader read_compressed = nullptr;
+std::FILE *compressed_stream = nullptr;
 
 enum class DecodeStatus { kMore, kFinished, kFailed };
 z_stream gzip_stream;
@@ -345,13 +346,22 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
     }
 }
 
-// Reads up to `size` more compressed bytes to `into` and sets `*count`.
-bool read_more_compressed(unsigned char *into, std::size_t size, std::size_t *count)
+// Reads up to `size` more compressed bytes to `into` and sets `*count`, 0
+// at the end of the input.  Once a read finds the end, no more is read: a
+// terminal would otherwise wait for a second end-of-file.
+bool read_more_compressed(unsigned char *into, std::size_t size, std::size_t *count, const char **reason)
 {
-    *count = 0;
-    if (compressed_ended)
-        return true;
-    return read_compressed(reinterpret_cast<char *>(into), size, count, &compressed_ended);
+    *count = compressed_ended ? 0 : std::fread(into, 1, size, compressed_stream);
+    if (*count == 0) {
+        if (!compressed_ended && std::ferror(compressed_stream)) {
+            *reason = std::strerror(errno);
+            return false;
+        }
+        compressed_ended = true;
+    } else if (*count < size && std::feof(compressed_stream)) {
+        compressed_ended = true;
+    }
+    return true;
 }
 
 }  // namespace
@@ -367,14 +377,14 @@ Compression recognise_compression(const unsigned char *bytes, std::size_t count,
     return Compression::kNone;
 }
 
-bool start_decoding(Compression kind, const char *first, std::size_t count, bool ended,
-                    CompressedReader read_more, const char **reason)
+bool start_decoding(Compression kind, const char *first, std::size_t count, bool ended, std::FILE *stream,
+                    const char **reason)
 {
     std::memcpy(compressed_block, first, count);
     compressed_start = 0;
     compressed_end = count;
     compressed_ended = ended;
-    read_compressed = read_more;
+    compressed_stream = stream;
     finished = false;
     return start_library(kind, reason);
 }
@@ -386,7 +396,7 @@ bool read_decoded(char *block, std::size_t size, std::size_t *got, const char **
     while (!finished) {
         std::size_t left = compressed_end - compressed_start;
         if (left == 0 && !compressed_ended) {
-            if (!read_more_compressed(compressed_block, sizeof compressed_block, &left))
+            if (!read_more_compressed(compressed_block, sizeof compressed_block, &left, reason))
                 return false;
             compressed_start = 0;
             compressed_end = left;
@@ -411,7 +421,7 @@ bool read_decoded(char *block, std::size_t size, std::size_t *got, const char **
             }
             std::memmove(compressed_block, compressed_block + compressed_start, left);
             std::size_t more;
-            if (!read_more_compressed(compressed_block + left, sizeof compressed_block - left, &more))
+            if (!read_more_compressed(compressed_block + left, sizeof compressed_block - left, &more, reason))
                 return false;
             compressed_start = 0;
             compressed_end = left + more;

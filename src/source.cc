@@ -169,14 +169,6 @@ bool read_raw(char *block, std::size_t size, std::size_t *count)
     return true;
 }
 
-// How the decoder reads the compressed bytes that follow the first.
-bool read_compressed(char *block, std::size_t size, std::size_t *count, bool *ended)
-{
-    bool read = read_raw(block, size, count);
-    *ended = input.ended;
-    return read;
-}
-
 // Looks at the first `count` bytes of the input, read into `block`.  If they
 // start compressed data, they go to the decoder and decoding starts, with a
 // temporary copy for the output pass to read.
@@ -196,7 +188,7 @@ bool recognise_input(char *block, std::size_t count)
         return false;
     input.decoding = true;
     hold_line_messages();
-    if (!start_decoding(compression, block, count, input.ended, read_compressed, &reason)) {
+    if (!start_decoding(compression, block, count, input.ended, input.stream, &reason)) {
         report_read_failure(input.name, reason);
         return false;
     }
@@ -211,11 +203,73 @@ bool read_page(char *block, std::size_t size, std::size_t *count)
     const char *reason;
     if (read_decoded(block, size, count, &reason))
         return true;
-    if (reason != nullptr)
-        report_read_failure(input.name, reason);
+    report_read_failure(input.name, reason);
     input.decoding_failed = true;
     drop_line_messages();
     return false;
+}
+
+// The checking pass's read: recognises compressed input by its first
+// bytes and decodes it, and copies what it hands on where the output pass
+// will need a copy.
+bool read_for_checking(char *block, std::size_t size, std::size_t *count)
+{
+    if (input.decoding) {
+        if (!read_page(block, size, count))
+            return false;
+    } else if (!input.format_known) {
+        // The first bytes say whether the input is compressed; a block of
+        // compressed data holds them.
+        if (!read_raw(block, size < kCompressedBlockSize ? size : kCompressedBlockSize, count) ||
+            !recognise_input(block, *count))
+            return false;
+        if (input.decoding && !read_page(block, size, count))
+            return false;
+    } else if (!read_raw(block, size, count)) {
+        return false;
+    }
+    if (*count == 0) {
+        // The input ended, and compressed data ended whole: the lines it
+        // gave were the page's.
+        release_line_messages();
+        return true;
+    }
+    if (spool != nullptr && std::fwrite(block, 1, *count, spool) != *count) {
+        report_temporary_write_failure(std::strerror(errno));
+        return false;
+    }
+    watch.checked_length += *count;
+    return true;
+}
+
+// The output pass's read: the bytes the checking pass read, again, and no
+// more.  Once they are all handed on, the input must still be what both
+// passes read, and end there: some files (under /proc, say) change without
+// their size or times telling.
+bool read_again(char *block, std::size_t size, std::size_t *count)
+{
+    *count = 0;
+    std::uint64_t left = watch.checked_length - watch.handed_length;
+    if (left == 0) {
+        char past_end;
+        if (!XXH128_isEqual(XXH3_128bits_digest(&watch.pass_hash), watch.checked_hash) ||
+            (input.stream == input.original &&
+             (!file_unchanged() || (!input.ended && std::fread(&past_end, 1, 1, input.stream) != 0)))) {
+            report_changed_file();
+            return false;
+        }
+        return true;
+    }
+    if (size > left)
+        size = static_cast<std::size_t>(left);
+    if (!read_raw(block, size, count))
+        return false;
+    if (*count == 0) {
+        // Fewer bytes than the checking pass read.
+        report_changed_file();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -263,56 +317,11 @@ bool open_source(std::FILE *stream, const char *name)
 bool read_source(char *block, std::size_t size, std::size_t *got)
 {
     *got = 0;
-    if (input.replaying) {
-        std::uint64_t left = watch.checked_length - watch.handed_length;
-        if (left == 0) {
-            // The output pass has read what the checking pass read; the file
-            // must still be what both read, and end there: some files (under
-            // /proc, say) change without their size or times telling.
-            char past_end;
-            if (!XXH128_isEqual(XXH3_128bits_digest(&watch.pass_hash), watch.checked_hash) ||
-                (input.stream == input.original &&
-                 (!file_unchanged() || (!input.ended && std::fread(&past_end, 1, 1, input.stream) != 0)))) {
-                report_changed_file();
-                return false;
-            }
-            return true;
-        }
-        if (size > left)
-            size = static_cast<std::size_t>(left);
-    }
     std::size_t count;
-    if (input.decoding) {
-        if (!read_page(block, size, &count))
-            return false;
-    } else if (!input.format_known) {
-        // The first bytes say whether the input is compressed; a block of
-        // compressed data holds them.
-        if (!read_raw(block, size < kCompressedBlockSize ? size : kCompressedBlockSize, &count) ||
-            !recognise_input(block, count))
-            return false;
-        if (input.decoding && !read_page(block, size, &count))
-            return false;
-    } else if (!read_raw(block, size, &count)) {
+    if (!(input.replaying ? read_again(block, size, &count) : read_for_checking(block, size, &count)))
         return false;
-    }
-    if (count == 0) {
-        if (input.replaying) {
-            // Fewer bytes than the checking pass read.
-            report_changed_file();
-            return false;
-        }
-        // The data decoded whole, so the lines it gave were the page's.
-        release_line_messages();
+    if (count == 0)
         return true;
-    }
-    if (!input.replaying) {
-        if (spool != nullptr && std::fwrite(block, 1, count, spool) != count) {
-            report_temporary_write_failure(std::strerror(errno));
-            return false;
-        }
-        watch.checked_length += count;
-    }
     XXH3_128bits_update(&watch.pass_hash, block, count);
     watch.handed_length += count;
     *got = count;
