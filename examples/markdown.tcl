@@ -863,7 +863,6 @@ proc mdoc {m words} {
                 if {[regexp {^-(tag|hang|ohang|inset|diag|bullet|dash|hyphen|item|enum|column)$} $w -> type]} break
             }
             push $type
-            if {$type eq "column"} {dict set ::lists end rows {}}
         }
         El {
             finish
@@ -1034,6 +1033,13 @@ proc newline {} {
 }
 proc macro {name args} {
     if {$::text ne ""} newline
+    # A comment on a macro line comes in its words.
+    set i [lsearch -regexp $args {^(?:[^\\]|\\[^"])*\\"}]
+    if {$i >= 0} {
+        regexp {^((?:[^\\]|\\[^"])*)\\"} [lindex $args $i] -> w
+        set args [lrange $args 0 $i-1]
+        if {$w ne ""} {lappend args $w}
+    }
     line 1 $name $args
 }
 # An apostrophe asks for no break, which matters here only to .br and .sp.
