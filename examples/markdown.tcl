@@ -57,6 +57,19 @@ set strings {
 set registers {.g 1 .T 0 .H 24 .V 40 .l 1872 .i 0 .v 40 .s 10 .x 1 .y 23 .A 1}
 set escapes {{ } \u00a0 ~ \u00a0 0 { } t { } ' \u00b4 ` ` . . \\ \\ - - e \\ E \\}
 set accents {' \u0301 ` \u0300 ^ \u0302 : \u0308 ~ \u0303 , \u0327 o \u030a}
+# The accented letters of Latin-1 whole, as man shows them: \(:u is ü.
+foreach {letters marks from} {
+    AEIOU {` ' ^} {0xc0 0xc8 0xcc 0xd2 0xd9} AEIOU : {0xc4 0xcb 0xcf 0xd6 0xdc}
+    aeiou {` ' ^} {0xe0 0xe8 0xec 0xf2 0xf9} aeiou : {0xe4 0xeb 0xef 0xf6 0xfc}
+} {
+    foreach l [split $letters ""] f $from {
+        set k 0
+        foreach m $marks {dict set chars $m$l [format %c [expr {$f + $k}]]; incr k}
+    }
+}
+dict set chars ~A \u00c3; dict set chars ~a \u00e3; dict set chars ~O \u00d5; dict set chars ~o \u00f5
+dict set chars ~N \u00d1; dict set chars ~n \u00f1; dict set chars oA \u00c5; dict set chars oa \u00e5
+dict set chars 'Y \u00dd; dict set chars 'y \u00fd; dict set chars :y \u00ff
 set fonts {1 R 2 I 3 B 4 BI R R I I B B BI BI CW R CR R CB B CI I C R V R L R}
 set markers {R {} B ** I * BI ***}
 set bullets [list \\(bu {\[bu]} * - o + \\(em \\- \u2022 \\(bu\\ ]
@@ -453,62 +466,71 @@ proc copy {s} {
 
 # .if, .ie and .el: nroff takes n, not t; e and o are odd and even pages.
 proc condition {name words} {
+    # roffscript splits the line by its own rules, in which an apostrophe
+    # may hold the rest of the line together: split it again here.
+    set s [string trimleft [unsplit $words]]
     if {$name eq "el"} {
         set yes [expr {[llength $::ies] ? ![lindex $::ies end] : 0}]
         set ::ies [lrange $::ies 0 end-1]
     } else {
-        set c [lindex $words 0]
-        set words [lrange $words 1 end]
-        set not [regsub {^!} $c {} c]
-        if {$c in {d r m c F S}} {
-            set n [plain [lindex $words 0]]
-            set words [lrange $words 1 end]
+        set not [regsub {^!} $s {} s]
+        set d [string index $s 0]
+        if {[regexp {^([ntoev])(?:\s+|$)(.*)$} $s -> c s]} {
+            set yes [expr {$c in {n o}}]
+        } elseif {[regexp {^([dcmrFS])\s*(\S+)\s*(.*)$} $s -> c n s]} {
+            set n [plain $n]
             set yes [switch $c {
                 d {expr {[dict exists $::defs $n] || [dict exists $::macros $n] || [dict exists $::strings $n]}}
                 r {dict exists $::registers $n}
                 c {expr 1}
                 default {expr 0}
             }]
-        } elseif {[regexp {^([dcmrFS])(.+)$} $c -> k n] && $k ne "c"} {
-            set yes [expr {$k eq "d" ? [dict exists $::defs $n] || [dict exists $::macros $n] : $k eq "r" ? [dict exists $::registers $n] : 0}]
-        } else {set yes [truth $c]}
+        } elseif {$d ne "" && ![string match {[0-9(+\\-]} $d] && [llength [set p [split $s $d]]] >= 4} {
+            lassign $p - a b
+            set s [string trimleft [join [lrange $p 3 end] $d]]
+            set yes [expr {[plain $a] eq [plain $b]}]
+        } else {
+            regexp {^(\S*)\s*(.*)$} $s -> c s
+            set yes [expr {[number $c] > 0}]
+        }
         if {$not} {set yes [expr {!$yes}]}
         if {$name eq "ie"} {lappend ::ies $yes}
         if {[llength $::ies] > $::maxnest} {set ::ies [lrange $::ies end-99 end]}
     }
-    set first [lindex $words 0]
-    if {[regsub {^\\\{} $first {} first]} {
-        set rest [list $first {*}[lrange $words 1 end]]
+    if {[regsub {^\\\{\s*} $s {} s]} {
         if {!$yes} {
             set ::skip 1
-            line 0 [join $rest] {}
+            line 0 $s {}
             return
         }
-        if {[lindex $rest 0] in {{} \\}} {set rest [lrange $rest 1 end]}
-        set words $rest
+        if {$s eq "\\"} {set s ""}
     } elseif {!$yes} return
-    if {![llength $words]} return
-    set first [lindex $words 0]
-    if {[regexp {^[.']([^.'].*|\.)?$} $first -> n] && $first ni {. '}} {
-        if {$n eq ""} {set n [lindex $words 1]; set words [lrange $words 1 end]}
-        line 1 $n [lrange $words 1 end]
-    } else {line 0 [join $words] {}}
+    if {$s eq ""} return
+    if {[regexp {^[.']\s*([^\s]+)\s*(.*)$} $s -> n rest]} {
+        line 1 $n [roffsplit $rest]
+    } else {line 0 $s {}}
 }
-# A condition: a string comparison 'a'b' or a number greater than nought.
-proc truth {c} {
-    switch -- $c {n - o {return 1} t - e - v {return 0}}
-    set d [string index $c 0]
-    if {$d ne "" && ![string match {[0-9(+\\-]} $d] && [llength [set p [split $c $d]]] >= 3} {
-        return [expr {[plain [lindex $p 1]] eq [plain [lindex $p 2]]}]
+# Words back into a line, and a line into words as roff splits them.
+proc unsplit {words} {
+    join [lmap w $words {
+        expr {$w eq "" || ([regexp {[ \t]} $w] && ![string match *'* $w]) ? "\"[string map {\" \"\"} $w]\"" : $w}
+    }]
+}
+proc roffsplit {s} {
+    set words {}
+    while {[regexp {^\s*("((?:[^"]|"")*)"?|((?:[^\s\\]|\\.)+))(.*)$} $s -> w q u s]} {
+        lappend words [expr {[string index $w 0] eq "\"" ? [string map {\"\" \"} $q] : $u}]
     }
-    return [expr {[number $c] > 0}]
+    return $words
 }
 # A numeric expression, evaluated left to right as roff does, in scaled
 # units taken as plain numbers.
 proc number {s {level 0}} {
-    if {$level > 50} {fail "an expression nests deeper than 50"}
-    regsub -all {\\n[+-]?(\([^ ]{2}|\[[^]]*\]|.)} $s {[register {\1}]} s
-    set s [string map {\\ {} [ {} ] {}} $s]
+    while {[regexp -indices {\\n[+-]?(\([^ ]{2}|\[[^]]*\]|.)} $s m r]} {
+        set name [string trim [string range $s {*}$r] {([]}]
+        set s [string replace $s {*}$m [register $name]]
+    }
+    set s [string map {\\ {}} $s]
     set toks [regexp -all -inline {\d*\.?\d+[uicpPmnvM]?|<=|>=|==|<\?|>\?|[-+*/%<>=&:()!]|[^\s]} $s]
     set pos 0
     return [eval_expr toks pos $level]
