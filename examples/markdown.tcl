@@ -102,8 +102,14 @@ proc fail {msg} {error $msg {} stop}
 # prefixes of the two blocks share, so that a quote runs on across blocks.
 proc emit {lines} {
     if {$::started} {
-        set n 0
-        while {$n < [string length $::last] && [string index $::last $n] eq [string index $::lead $n]} {incr n}
+        set n [string length $::last]
+        if {$::last ne $::lead} {
+            set n 0
+            foreach a [split $::last ""] b [split $::lead ""] {
+                if {$a ne $b} break
+                incr n
+            }
+        }
         puts [string trimright [string range $::last 0 $n-1]]
     }
     set ::started 1
@@ -127,8 +133,10 @@ proc finish {} {
     set p [string trim $::para " \t\n\u00a0"]
     set ::para ""; set ::closed -1
     if {$p ne ""} {
-        regsub {^(\d+)([.)])} $p {\1\\\2} p
-        regsub {^[-+#~=>|]} $p {\\&} p
+        if {[string match {[-+#~=>|0-9]*} $p]} {
+            regsub {^(\d+)([.)])} $p {\1\\\2} p
+            regsub {^[-+#~=>|]} $p {\\&} p
+        }
         emit [list $p]
     }
     set ::want [dict get $::markers $::font]
@@ -179,8 +187,8 @@ proc roman {} {setfont R; set ::prev R}
 # underscore inside a word, which Markdown takes as it is.
 proc esc {s} {
     if {$::fill} {
-        regsub -all {[][\\`*_<>&~|]} $s {\\&} s
-        regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s
+        set s [string map {[ \\[ ] \\] \\ \\\\ ` \\` * \\* _ \\_ < \\< > \\> & \\& ~ \\~ | \\|} $s]
+        if {[string first _ $s] >= 0} {regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s}
     }
     return $s
 }
@@ -282,7 +290,7 @@ proc inline {s} {
                 }
             }
             c {if {$i >= $len} {set ::joined 1}}
-            \" - # {break}
+            {"} - # {break}
             {[hvwxlLoDbXZkNRSHCMmVYgAB]} {
                 lassign [escarg $s $i [expr {$c ni {k m M V Y g}}]] a i
                 if {$c eq "N" && [string is digit -strict $a]} {put [esc [format %c $a]]}
@@ -441,7 +449,7 @@ proc request {name words} {
         TS {finish; set ::table [list {}]}
         TE {if {$::table ne ""} {tbl [lrange $::table 1 end]}; set ::table ""}
         T& {if {$::table ne ""} {lappend ::table " T&"}}
-        \\\} {}
+        {\}} {}
         default {
             if {[mdoc $name $words]} return
             man $name $words
@@ -1109,7 +1117,8 @@ while {[gets $in line] >= 0} {
         puts stderr "markdown.tcl: line $n: not a line of a roffscript script"
         exit 1
     }
-    if {[catch {$safe eval $line} err]} {
+    # Evaluated as a list of words, so Tcl need not compile it.
+    if {[catch {$safe eval [lrange $line 0 end]} err]} {
         puts stderr "markdown.tcl: line $n: $err"
         exit 1
     }
