@@ -398,8 +398,10 @@ proc request {name words} {
     }
     switch -- $name {
         ds - ds1 - as - as1 {
+            # roffscript drops the quotes of .ds X "", which nroff takes as "
             set v [join [lrange $words 1 end]]
             if {[string index $v 0] eq "\""} {set v [string range $v 1 end]}
+            if {[lrange $words 1 end] eq "{}"} {set v \"}
             if {$name in {as as1}} {set v [string* [lindex $words 0]]$v}
             dict set ::defs [lindex $words 0] $v
         }
@@ -526,8 +528,30 @@ proc unsplit {words} {
 }
 proc roffsplit {s} {
     set words {}
-    while {[regexp {^\s*("((?:[^"]|"")*)"?|((?:[^\s\\]|\\.)+))(.*)$} $s -> w q u s]} {
-        lappend words [expr {[string index $w 0] eq "\"" ? [string map {\"\" \"} $q] : $u}]
+    set n [string length $s]
+    set i 0
+    while {$i < $n} {
+        while {$i < $n && [string index $s $i] in {" " "\t"}} {incr i}
+        if {$i >= $n} break
+        set w ""
+        if {[string index $s $i] eq "\""} {
+            # "" inside quotes is a quote; the quote that ends the word does not pair.
+            incr i
+            while {$i < $n} {
+                set c [string index $s $i]
+                if {$c eq "\""} {
+                    if {[string index $s $i+1] ne "\""} {incr i; break}
+                    incr i
+                }
+                append w $c; incr i
+            }
+        } else {
+            while {$i < $n && [string index $s $i] ni {" " "\t"}} {
+                if {[string index $s $i] eq "\\"} {append w \\; incr i}
+                append w [string index $s $i]; incr i
+            }
+        }
+        lappend words $w
     }
     return $words
 }
@@ -692,7 +716,7 @@ foreach m [concat [dict keys $mdocfonts] [dict keys $enclosures] [dict keys $ope
 
 # A word with a space before it unless asked not to.
 proc word {w {font R}} {
-    if {!$::nospace && $::spacing && $::para ne "" && ![string match {*[ \u00a0]} $::para]} {put " "}
+    if {!$::nospace && $::spacing && $::para ne "" && ![string match "*\[ \u00a0\]" $::para]} {put " "}
     set ::nospace 0
     if {$font ne "R"} {setfont $font; inline $w; setfont R} else {inline $w}
 }
@@ -745,9 +769,11 @@ proc mcall {m words} {
             if {![llength $mine] || [delimiter [lindex $mine 0]] eq "close"} {
                 if {$m eq "Nm"} {word $::name B} elseif {$m eq "Ar"} {word "file ..." I}
             }
+            # The words in one run of the font; delimiters in roman.
             foreach w $mine {
-                if {[delimiter $w] ne ""} {punct $w} else {word $w $f}
+                if {[delimiter $w] ne ""} {setfont R; punct $w} else {setfont $f; word $w}
             }
+            setfont R
         }
         if {$m eq "Ql"} {}
         return $rest
@@ -1041,7 +1067,7 @@ proc rows {rows} {
     set lines {}
     foreach r $rows {
         while {[llength $r] < $n} {lappend r ""}
-        lappend lines "| [join [lmap c $r {string map {| \\| \n { }} $c}] { | }] |"
+        lappend lines "| [join $r { | }] |"
         if {[llength $lines] == 1} {lappend lines |[string repeat ---| $n]}
     }
     emit $lines
