@@ -623,7 +623,8 @@ proc man {name args} {
             set m [expr {$name eq "SH" ? "##" : "###"}]
             if {[llength $args]} {inline [join $args]; heading $m} else {set ::next $m}
         }
-        PP - LP - P - HP - Sp {finish; roman; place $::base}
+        PP - LP - P - HP {finish; roman; place $::base}
+        Sp {request sp {}}
         TP - TQ {finish; roman; place $::base; set ::next term}
         IP {
             finish; roman
