@@ -695,11 +695,13 @@ set lists {}    ;# open lists, innermost last: type, saved prefixes, rows
 set item ""     ;# the type of the innermost list
 set enumber {}
 set xo 0        ;# a list item's head goes on to an Xc
+set fo ""       ;# arguments so far of a function opened by Fo
+set lastmacro ""
 
 # The font of each macro that sets its words in one.
 set mdocfonts {
-    Fl B Cm B Ic B Nm B Sy B Fd B In B Cd B Er R Ev R Dv R Pa I Ar I Va I
-    Fa I Ft I Em I Vt I Li R No R Tn R Ad I Ms B Sx R Ot I Mt R Ql R
+    Fl B Cm B Ic B Nm B Sy B Fd B Cd B Er R Ev R Dv R Pa I Ar I Va I
+    Ft I Em I Vt I Li R No R Tn R Ad I Ms B Sx R Ot I Mt R Ql R
     %A R %B I %C R %D R %I I %J I %N R %O R %P R %Q R %R R %T R %U R %V R
 }
 # The macros that take the rest of their line between two marks.
@@ -711,12 +713,15 @@ set openers {Ao \u27e8 Bo [ Bro \{ Do \u201c Oo [ Po ( Qo \" So \u2018}
 set closers {Ac \u27e9 Bc ] Brc \} Dc \u201d Oc ] Pc ) Qc \" Sc \u2019}
 set callable [dict create]
 foreach m [concat [dict keys $mdocfonts] [dict keys $enclosures] [dict keys $openers] \
-        [dict keys $closers] {Ns Ap Pf Xr Fn Lk An Bx Bsx Dx Fx Nx Ox At Ux St Ta Xo Xc Eo Ec Fo Fc Sm Dl}] {
+        [dict keys $closers] {Ns Ap Pf Xr Fn Fa In Lb Lk An Bx Bsx Dx Fx Nx Ox At Ux St Ta Xo Xc Eo Ec Fo Fc Sm Dl}] {
     dict set callable $m 1
 }
 
 # A word with a space before it unless asked not to.
 proc word {w {font R}} {
+    if {$::nospace && [string index $::para end] eq " " && $::open eq ""} {
+        set ::para [string range $::para 0 end-1]
+    }
     if {!$::nospace && $::spacing && $::para ne "" && ![string match "*\[ \u00a0\]" $::para]} {put " "}
     set ::nospace 0
     if {$font ne "R"} {setfont $font; inline $w; setfont R} else {inline $w}
@@ -813,21 +818,40 @@ proc mcall {m words} {
         }
         Fn - Fo {
             lassign [upto $words] mine rest
-            set n [lindex $mine 0]
-            word $n B
+            word [lindex $mine 0] B
             set ::nospace 1; word (; set ::nospace 1
-            if {$m eq "Fo"} {set ::fo 1; return $rest}
-            set first 1
+            if {$m eq "Fo"} {set ::fo 0; return $rest}
+            set i 1
             foreach a [lrange $mine 1 end] {
                 if {[delimiter $a] ne ""} break
-                if {!$first} {set ::nospace 1; word ,}
-                word $a I; set first 0
+                if {$i > 1} {set ::nospace 1; word ,}
+                word $a I; incr i
             }
             set ::nospace 1; word )
-            foreach a [lrange $mine [expr {1 + $first}] end] {}
+            foreach a [lrange $mine $i end] {punct $a}
             return $rest
         }
-        Fc {set ::nospace 1; word ); set ::fo 0}
+        Fa {
+            lassign [upto $words] mine rest
+            foreach a $mine {
+                if {[delimiter $a] ne ""} {punct $a; continue}
+                if {$::fo ne "" && [incr ::fo] > 1} {set ::nospace 1; word ,}
+                word $a I
+            }
+            return $rest
+        }
+        Fc {set ::nospace 1; word ); set ::fo ""}
+        In {
+            lassign [upto $words] mine rest
+            word "#include <[lindex $mine 0]>" B
+            foreach a [lrange $mine 1 end] {punct $a}
+            return $rest
+        }
+        Lb {
+            set l [lindex $words 0]
+            word "library “$l”"
+            return [lrange $words 1 end]
+        }
         Lk {
             lassign [upto $words] mine rest
             set url [lindex $mine 0]
@@ -891,17 +915,12 @@ proc mdoc {m words} {
             if {$::section eq "SYNOPSIS" && $::para ne ""} {finish; place $::indent}
             mrun [list Nm {*}$words]
         }
-        Fd - Ft - Fo - In - Cd {
-            if {$::section eq "SYNOPSIS"} {finish; place $::indent}
+        Fd - Ft - Fo - Fn - In - Cd - Lb {
+            # In a synopsis each of these begins a line, but a function
+            # stays on the line of its type.
+            if {$::section eq "SYNOPSIS" && !($m in {Fo Fn} && $::lastmacro eq "Ft")} {finish; place $::indent}
             mrun [list $m {*}$words]
-            if {$::section eq "SYNOPSIS" && $m in {Fd In Cd}} finish
-        }
-        Fn {
-            if {$::section eq "SYNOPSIS" && ![string match "*\\*" $::para]} {
-                if {![regexp {\*\S*\*\s*$} $::para]} {finish; place $::indent}
-            }
-            mrun [list Fn {*}$words]
-            if {$::section eq "SYNOPSIS"} finish
+            if {$::section eq "SYNOPSIS" && $m in {Fd In Cd Fn Lb}} finish
         }
         Fc {mrun [list Fc {*}$words]; if {$::section eq "SYNOPSIS"} finish}
         D1 {finish; place $::indent; mrun $words; finish}
@@ -949,8 +968,9 @@ proc mdoc {m words} {
     if {$::xo && ($m eq "Xc" || [lsearch -exact $words Xc] >= 0)} {
         set ::xo 0; set ::lead "$::base- "; finish; place "$::base  "
     }
-    if {$::para ne ""} {if {!$::fill} endline elseif {$::spacing} {put " "}}
-    set ::nospace 0
+    # The end of the line is a space, unless the line ended in an opening mark.
+    if {$::para ne "" && !$::nospace} {if {!$::fill} endline elseif {$::spacing} {put " "}}
+    set ::lastmacro $m
     return 1
 }
 # Lists and displays keep the prefixes in force when they began.
