@@ -1036,20 +1036,22 @@ proc tbl {lines} {
         if {[regexp {^\s*[_=]\s*$} $l]} continue
         set cells [split $l $tab]
         set row {}
-        foreach c $cells {
+        while {[llength $cells]} {
+            set c [lindex $cells 0]
+            set cells [lrange $cells 1 end]
             if {[regexp {^T\{(.*)$} $c -> first]} {
-                set fits 0
-                set text [list $first]
+                # A text block: one cell of the lines up to its end.
+                set text [expr {$first eq "" ? {} : [list $first]}]
                 while {[incr i] < [llength $lines]} {
                     set l [lindex $lines $i]
                     if {[regexp {^T\}} $l]} {
-                        set more [lrange [split $l $tab] 1 end]
+                        set cells [concat [lrange [split $l $tab] 1 end] $cells]
                         break
                     }
                     lappend text $l
                 }
+                if {[llength $text] > 1} {set fits 0}
                 lappend row [string trim [join $text " "]]
-                if {[info exists more]} {lappend cells {*}$more; unset more}
                 continue
             }
             if {$c in {\\^ ^}} {set fits 0}
