@@ -668,7 +668,12 @@ proc man {name args} {
         YS {finish}
         UR - MT {set ::link [lindex $args 0]}
         UE - ME {
-            if {$::link ne ""} {put " <"; put [string map {< %3C > %3E { } %20} $::link]; put ">"}
+            # An autolink where CommonMark takes one, else the address as text.
+            set l [plain $::link]
+            if {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$|^[^\s<>@]+@[^\s<>@]+$} $l]} {
+                set l "<$l>"
+            } elseif {$l ne ""} {set l "([esc $l])"}
+            if {$l ne ""} {put [expr {[string match {* } $::para] ? "" : " "}]$l}
             set ::link ""
             inline [join $args]; endline
         }
