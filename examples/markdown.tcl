@@ -629,6 +629,11 @@ proc man {name args} {
         IP {
             finish; roman
             set tag [lindex $args 0]
+            # roffscript splits a tag with "" inside its quotes (pod2man's
+            # quoted items) into several words: join them again.
+            if {[llength $args] > 2} {
+                set tag [join [lrange $args 0 end-[string is double -strict [lindex $args end]]]]
+            }
             if {$tag eq ""} {
                 place $::indent
             } elseif {$tag in $::bullets} {
