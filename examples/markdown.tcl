@@ -44,6 +44,8 @@ set chars {
     12 \u00bd 14 \u00bc 34 \u00be S1 \u00b9 S2 \u00b2 S3 \u00b3 r! \u00a1
     r? \u00bf no \u00ac ~= \u2245 =~ \u2245 sr \u221a nm \u2209 mo \u2208
     sb \u2282 sp \u2283 ca \u2229 cu \u222a lh \u261c rh \u261e
+    /l \u0142 /L \u0141 'c \u0107 'C \u0106 'n \u0144 'N \u0143 's \u015b
+    'S \u015a 'z \u017a 'Z \u0179 vs \u0161 vS \u0160 vz \u017e vZ \u017d
 }
 # Strings (\*x, \*(xy, \*[name]) that pages use without defining them: the
 # man and mdoc packages' own, and what nroff knows of its device.
@@ -338,7 +340,18 @@ proc line {req name words} {
         return
     }
     if {$::table ne "" && !($req && $name in {TE T&})} {
-        if {!$req} {lappend ::table $name}
+        if {!$req} {
+            lappend ::table $name
+        } elseif {[regexp {^([BI]|SB|[BIR][BIR])$} $name]} {
+            # A font macro in a text block, as the text it sets.
+            set f [split [string map {SB B} $name] ""]
+            set text ""; set i 0
+            foreach w $words {
+                append text [expr {[llength $f] > 1 || $i == 0 ? "" : " "}] \\f[lindex $f [expr {$i % [llength $f]}]] $w
+                incr i
+            }
+            lappend ::table $text\\fR
+        }
         return
     }
     if {$req} {request $name $words} else {textline $name}
