@@ -804,7 +804,6 @@ proc mcall {m words} {
             }
             setfont R
         }
-        if {$m eq "Ql"} {}
         return $rest
     }
     if {[dict exists $::enclosures $m]} {
@@ -926,7 +925,8 @@ proc mdoc {m words} {
             set ::mdoc 1; finish; roman
             inline "[lindex $words 0]([lindex $words 1])"; heading #
         }
-        Os - Bk - Ek - Ud - Db - Bt - Ud - Rs - Re {if {$m eq "Re"} finish}
+        Os - Bk - Ek - Ud - Db - Bt - Rs {}
+        Re {finish}
         Sh - Ss {
             finish; set ::fill 1; roman; set ::lists {}; set ::item ""
             set ::section [join $words]
@@ -984,7 +984,6 @@ proc mdoc {m words} {
         }
         default {
             if {![dict exists $::callable $m] && ![string match %? $m]} {return 0}
-            if {[string match %? $m]} {if {$m eq "%A" || $m eq "%T"} {}}
             mrun [list $m {*}$words]
         }
     }
