@@ -20,8 +20,11 @@
 #   - a string every page may use (\*x, \*(xy, \*[name]): the strings
 #     dictionary;
 #   - an escape whose argument is to be dropped: the switch in [inline];
-#   - a man(7) macro: the switch in [man]; an mdoc(7) macro: the switch in
-#     [mdoc] (or the fonts of words in mdocfonts); a roff request: [request].
+#   - a roff request: the switch in [request]; a man(7) macro: [man];
+#   - an mdoc(7) macro: [mdoc] for one that shapes the page (sections,
+#     lists, displays), [mcall] for one that may stand among the words of
+#     a line, or just the mdocfonts dictionary for one that only sets its
+#     words in a font.
 # What is not known is dropped.
 
 # ---------------------------------------------------------------------------
