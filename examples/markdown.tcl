@@ -375,7 +375,7 @@ proc textline {s} {
 proc endline {} {
     if {$::next eq "term"} {
         set ::next ""
-        set ::lead "$::base- "; finish; place "$::base  "
+        set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
     } elseif {$::next ne ""} {
         heading $::next
     } elseif {!$::fill} {
@@ -656,7 +656,7 @@ proc man {name args} {
                 set ::lead "$::base- "; set ::indent "$::base  "
             } else {
                 place $::base
-                inline $tag; set ::lead "$::base- "; finish; place "$::base  "
+                inline $tag; set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
             }
         }
         RS {
@@ -991,7 +991,7 @@ proc mdoc {m words} {
         }
     }
     if {$::xo && ($m eq "Xc" || [lsearch -exact $words Xc] >= 0)} {
-        set ::xo 0; set ::lead "$::base- "; finish; place "$::base  "
+        set ::xo 0; set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
     }
     # The end of the line is a space, unless the line ended in an opening mark.
     if {$::para ne "" && !$::nospace} {if {!$::fill} endline elseif {$::spacing} {put " "}}
@@ -1031,7 +1031,7 @@ proc item {words} {
         default {
             place $::base
             if {[llength $words]} {mrun $words}
-            set ::lead "$::base- "
+            set ::lead "$::base- "; set ::indent "$::base  "
             if {[lsearch -exact $words Xo] > [lsearch -exact $words Xc]} {set ::xo 1; return}
             if {[string trim $::para] ne ""} {finish; place "$::base  "} else {set ::indent "$::base  "}
         }
