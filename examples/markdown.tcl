@@ -1,20 +1,34 @@
-# markdown.tcl turns the script that roffscript writes for a manual page
-# into Markdown:
+# markdown.tcl turns the script that roffscript writes for a manual page,
+# man(7) or mdoc(7), into Markdown (CommonMark, with GitHub's pipe tables):
 #
 #     roffscript page.1 | tclsh markdown.tcl > page.md
 #     tclsh markdown.tcl page.script > page.md
 #
 # A page is a stranger's text, so its script runs in a safe interpreter
 # stripped of every command, namespace and variable: all it can call are
-# the eight words of the script, each an alias to a proc below.  Inline text
-# collects in a paragraph; a macro that breaks the text writes the paragraph
-# out with the indentation and list marker in force.  The script is read
-# and run one line at a time, so memory stays small however long the page.
+# the eight words of the script, each an alias to a proc below, and a line
+# is run only if it is quoted the way roffscript quotes (no [ or $ left to
+# substitute), so that nothing can nest without bound.  The commands put
+# each line of the page back together as roff wrote it, and the rest of
+# this file reads those lines as nroff would: conditionals, strings and
+# macros the page defines, then the macros of man(7), mdoc(7) and tbl(1).
+# The script is read one line at a time and every block is written out as
+# soon as it ends, so memory stays small however long the page.
 #
-# To extend it, add a branch to the switch in [macro] for a macro, an entry
-# to the chars or strings dictionary for a special character or a string,
-# and a letter to the argument list in [char] for an escape whose argument
-# should be dropped.  Macros and escapes it does not know are dropped.
+# Where to add things:
+#   - a special character (\(xy, \[name]): the chars dictionary;
+#   - a string every page may use (\*x, \*(xy, \*[name]): the strings
+#     dictionary;
+#   - an escape whose argument is to be dropped: the switch in [inline];
+#   - a roff request: the switch in [request]; a man(7) macro: [man];
+#   - an mdoc(7) macro: [mdoc] for one that shapes the page (sections,
+#     lists, displays), [mcall] for one that may stand among the words of
+#     a line, or just the mdocfonts dictionary for one that only sets its
+#     words in a font.
+# What is not known is dropped.
+
+# ---------------------------------------------------------------------------
+# Characters, strings and numbers that every page may use.
 
 # Special characters by name, for \(xy and \[name].
 set chars {
@@ -27,48 +41,85 @@ set chars {
     dg \u2020 dd \u2021 ss \u00df Do $ Eu \u20ac Po \u00a3 ct \u00a2
     aa \u00b4 ga ` ul _ ru _ pc \u00b7 fm \u2032 sd \u2033 ** * Bq \u201e
     bq \u201a ae \u00e6 AE \u00c6 oe \u0153 OE \u0152 /o \u00f8 /O \u00d8
+    en \u2013 hy - ,C \u00e7 ,c \u00e7 pl + eq = tf \u2234 pt \u221d
+    *a \u03b1 *b \u03b2 *g \u03b3 *d \u03b4 *e \u03b5 *l \u03bb *m \u03bc
+    *p \u03c0 *s \u03c3 *t \u03c4 *W \u03a9 sq \u25a1 OK \u2713 Ye \u00a5
+    12 \u00bd 14 \u00bc 34 \u00be S1 \u00b9 S2 \u00b2 S3 \u00b3 r! \u00a1
+    r? \u00bf no \u00ac ~= \u2245 =~ \u2245 sr \u221a nm \u2209 mo \u2208
+    sb \u2282 sp \u2283 ca \u2229 cu \u222a lh \u261c rh \u261e
+    /l \u0142 /L \u0141 'c \u0107 'C \u0106 'n \u0144 'N \u0143 's \u015b
+    'S \u015a 'z \u017a 'Z \u0179 vs \u0161 vS \u0160 vz \u017e vZ \u017d
 }
-# Strings (\*x, \*(xy, \*[name]) that pages use without defining them, and
-# the quotes and marks that pod2man defines.
+# Strings (\*x, \*(xy, \*[name]) that pages use without defining them: the
+# man and mdoc packages' own, and what nroff knows of its device.
 set strings {
-    lq \u201c rq \u201d R \u00ae Tm \u2122 L\" \u201c R\" \u201d C` \" C' \" Aq ' C+ C++ -- --
+    lq \u201c rq \u201d R \u00ae Tm \u2122 S {} HF B
+    Le \u2264 Ge \u2265 Lt < Gt > Pm \u00b1 If \u221e Na NaN Ba | q \"
+    Am & Ne \u2260 Pi \u03c0 Lq \u201c Rq \u201d ua \u2191 aa \u00b4
+    ga ` Ai AI .T utf8 C` \" C' \" L\" \u201c R\" \u201d Aq ' C+ C++ -- --
 }
-# Escapes of one character, and the accents of \('e and the like as
-# combining marks.
-set escapes {{ } { } ~ { } t { } ' \u00b4 ` ` . . 0 { } \\ \\}
+# Number registers: nroff's, as groff runs it for man.
+set registers {.g 1 .T 0 .H 24 .V 40 .l 1872 .i 0 .v 40 .s 10 .x 1 .y 23 .A 1}
+set escapes {{ } \u00a0 ~ \u00a0 0 { } t { } ' \u00b4 ` ` . . \\ \\ - - e \\ E \\}
 set accents {' \u0301 ` \u0300 ^ \u0302 : \u0308 ~ \u0303 , \u0327 o \u030a}
-set fonts {1 R 2 I 3 B 4 BI R R I I B B BI BI}
+# The accented letters of Latin-1 whole, as man shows them: \(:u is ü.
+foreach {letters marks from} {
+    AEIOU {` ' ^} {0xc0 0xc8 0xcc 0xd2 0xd9} AEIOU : {0xc4 0xcb 0xcf 0xd6 0xdc}
+    aeiou {` ' ^} {0xe0 0xe8 0xec 0xf2 0xf9} aeiou : {0xe4 0xeb 0xef 0xf6 0xfc}
+} {
+    foreach l [split $letters ""] f $from {
+        set k 0
+        foreach m $marks {dict set chars $m$l [format %c [expr {$f + $k}]]; incr k}
+    }
+}
+dict set chars ~A \u00c3; dict set chars ~a \u00e3; dict set chars ~O \u00d5; dict set chars ~o \u00f5
+dict set chars ~N \u00d1; dict set chars ~n \u00f1; dict set chars oA \u00c5; dict set chars oa \u00e5
+dict set chars 'Y \u00dd; dict set chars 'y \u00fd; dict set chars :y \u00ff
+set fonts {1 R 2 I 3 B 4 BI R R I I B B BI BI CW R CR R CB B CI I C R V R L R}
 set markers {R {} B ** I * BI ***}
-set bullets [list \\(bu {\[bu]} * - o + \\(em \\- \u2022]
+set bullets [list \\(bu {\[bu]} * - o + \\(em \\- \u2022 \\(bu\\ ]
+# How deep things may nest.  Past the first limit indentation stops growing;
+# past the others the run ends with a message.
+set maxshown 12
+set maxnest 1000
 
-# The page so far: the open block, the prefixes of its lines, the font.
+# ---------------------------------------------------------------------------
+# Output: blocks of Markdown, their prefixes, and emphasis.
+
 set para ""     ;# the open block, in Markdown
 set code {}     ;# lines of a code block, while not filling
 set fill 1
 set base ""     ;# prefix of each line at the current RS depth
 set indent ""   ;# prefix of each line of the next block
 set lead ""     ;# prefix of the next block's first line: a list marker
-set depth {}    ;# base and indent saved by each RS
+set depth {}    ;# base and indent saved by each RS, up to maxshown
+set deeper 0    ;# RS levels past maxshown
 set next ""     ;# what the next text line becomes: a heading or a term
 set font R; set prev R; set restore ""
 set open ""     ;# the emphasis marker open in the paragraph
 set want ""     ;# the marker to open before the next visible text
 set closed -1   ;# where the last closing marker ended in the paragraph
-set arg ""      ;# an escape whose argument begins the next text
-set blank 1; set joined 0; set comment 0; set defining 0
-set started 0; set last ""; set link ""
+set joined 0; set started 0; set last ""; set link ""
+
+proc fail {msg} {error $msg {} stop}
 
 # Writes one block after a blank line.  The blank line keeps what the
 # prefixes of the two blocks share, so that a quote runs on across blocks.
 proc emit {lines} {
     if {$::started} {
-        set n 0
-        while {$n < [string length $::last] && [string index $::last $n] eq [string index $::lead $n]} {incr n}
+        set n [string length $::last]
+        if {$::last ne $::lead} {
+            set n 0
+            foreach a [split $::last ""] b [split $::lead ""] {
+                if {$a ne $b} break
+                incr n
+            }
+        }
         puts [string trimright [string range $::last 0 $n-1]]
     }
     set ::started 1
     set p $::lead
-    foreach l $lines {puts $p$l; set p $::indent}
+    foreach l $lines {puts [string trimright $p$l]; set p $::indent}
     set ::lead $::indent
     set ::last $::indent
 }
@@ -76,28 +127,32 @@ proc place {prefix} {set ::indent $prefix; set ::lead $prefix}
 
 # Ends the open block: a code block in a fence longer than any run of
 # backquotes inside it, or a paragraph that must not begin like a list
-# item, heading or fence.
+# item, heading, quote or fence.
 proc finish {} {
     closefont
     if {!$::fill} {
         if {$::para ne ""} {lappend ::code $::para; set ::para ""}
-        if {[llength $::code]} {
-            set f ```
-            foreach run [regexp -all -inline {`+} [join $::code \n]] {
-                if {[string length $run] >= [string length $f]} {set f $run`}
-            }
-            emit [list $f {*}$::code $f]
-        }
+        if {[llength $::code]} {codeblock $::code}
         set ::code {}
     }
-    set p [string trim $::para]
+    set p [string trim $::para " \t\n\u00a0"]
     set ::para ""; set ::closed -1
     if {$p ne ""} {
-        regsub {^(\d+)([.)])} $p {\1\\\2} p
-        regsub {^[-+#~=]} $p {\\&} p
+        if {[string match {[-+#~=>|0-9]*} $p]} {
+            regsub {^(\d+)([.)])} $p {\1\\\2} p
+            regsub {^[-+#~=>|]} $p {\\&} p
+        }
         emit [list $p]
     }
     set ::want [dict get $::markers $::font]
+    return
+}
+proc codeblock {lines} {
+    set f ```
+    foreach run [regexp -all -inline {`+} [join $lines \n]] {
+        if {[string length $run] >= [string length $f]} {set f $run`}
+    }
+    emit [list $f {*}$lines $f]
 }
 
 # Emphasis opens before the first visible character and closes before
@@ -105,7 +160,7 @@ proc finish {} {
 # after a closing marker an opening one is written with the other of * and
 # _, or the two would read as one run.
 proc put {s} {
-    if {$::fill && $::want ne "" && [regexp {^(\s*)(\S.*)$} $s -> sp s]} {
+    if {$::fill && $::want ne "" && [regexp {^([\s\u00a0]*)([^\s\u00a0].*)$} $s -> sp s]} {
         set m $::want
         if {$sp eq "" && [string length $::para] == $::closed && [string index $::para end] eq "*"} {
             set m [string map {* _} $m]
@@ -114,11 +169,12 @@ proc put {s} {
         set ::open $m; set ::want ""
     }
     append ::para $s
+    return
 }
 proc closefont {} {
     set ::want ""
     if {$::open eq ""} return
-    set body [string trimright $::para]
+    set body [string trimright $::para " \t\u00a0"]
     set ::para $body$::open[string range $::para [string length $body] end]
     set ::closed [string length $body$::open]
     set ::open ""
@@ -131,80 +187,199 @@ proc setfont {f} {
     set m [dict get $::markers $f]
     if {$m ne $::open} {closefont; set ::want $m} else {set ::want ""}
 }
+proc roman {} {setfont R; set ::prev R}
 # Markdown's own characters in page text get a backslash, except an
 # underscore inside a word, which Markdown takes as it is.
 proc esc {s} {
     if {$::fill} {
-        regsub -all {[][\\`*_<>]} $s {\\&} s
-        regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s
+        set s [string map {[ \\[ ] \\] \\ \\\\ ` \\` * \\* _ \\_ < \\< > \\> & \\& ~ \\~ | \\|} $s]
+        if {[string first _ $s] >= 0} {regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s}
     }
     return $s
 }
+# Runs a script with an empty paragraph of its own and returns what it
+# wrote there: a cell of a table, say.
+proc apart {script {fill 1}} {
+    set saved [list $::para $::open $::want $::closed $::font $::prev $::fill $::joined]
+    set ::para ""; set ::open ""; set ::want ""; set ::closed -1; set ::fill $fill
+    uplevel 1 $script
+    closefont
+    set r [string trim $::para " \u00a0"]
+    lassign $saved ::para ::open ::want ::closed ::font ::prev ::fill ::joined
+    return $r
+}
+
+# ---------------------------------------------------------------------------
+# roff: text and its escapes.
+
 proc named {n} {
     if {[dict exists $::chars $n]} {put [esc [dict get $::chars $n]]
-    } elseif {[regexp {^u([0-9A-Fa-f]{4,6})} $n -> hex]} {put [esc [format %c 0x$hex]]
+    } elseif {[regexp {^u([0-9A-Fa-f]{4,6})(?:_|$)} $n -> hex] && "0x$hex" <= 0x10ffff} {
+        put [esc [format %c 0x$hex]]
+    } elseif {[regexp {^char(\d+)$} $n -> d] && $d < 256} {put [esc [format %c $d]]
     } elseif {[regexp {^([`'^:~,o])([A-Za-z])$} $n -> a l]} {put $l[dict get $::accents $a]}
 }
+# The argument of an escape at index i of s: (xy, [name], 'quoted' with any
+# delimiter, or one character.  Returns the argument and the index after it.
+proc escarg {s i {quoted 0}} {
+    set c [string index $s $i]
+    if {$c eq "("} {return [list [string range $s $i+1 $i+2] [expr {$i + 3}]]}
+    if {$c eq "\["} {
+        set e [string first \] $s $i]
+        if {$e < 0} {set e [string length $s]}
+        return [list [string range $s $i+1 $e-1] [expr {$e + 1}]]
+    }
+    if {$quoted && $c ne ""} {
+        set e [string first $c $s $i+1]
+        if {$e < 0} {set e [string length $s]}
+        return [list [string range $s $i+1 $e-1] [expr {$e + 1}]]
+    }
+    return [list $c [expr {$i + 1}]]
+}
+proc string* {name} {
+    if {[dict exists $::defs $name]} {return [dict get $::defs $name]}
+    if {[dict exists $::strings $name]} {return [dict get $::strings $name]}
+    return ""
+}
+proc register {name} {
+    if {$name eq ".$"} {return [expr {[llength $::args] ? [llength [lindex $::args end]] : 0}]}
+    if {[dict exists $::registers $name]} {return [dict get $::registers $name]}
+    return 0
+}
+proc argof {n} {
+    if {![llength $::args]} {return ""}
+    set a [lindex $::args end]
+    switch -- $n {
+        * {return [join $a]}
+        @ {return [join [lmap w $a {expr {[string match {* *} $w] ? "\"$w\"" : $w}}]]}
+        default {if {[string is digit -strict $n]} {return [lindex $a [expr {$n - 1}]]}}
+    }
+    return ""
+}
+# Writes a piece of roff text, escapes and all, into the open block.
+set interpolating 0
+proc inline {s} {
+    set len [string length $s]
+    set i 0
+    while {$i < $len} {
+        set j [string first \\ $s $i]
+        if {$j < 0} {set j $len}
+        if {$j > $i} {put [esc [string range $s $i $j-1]]}
+        if {$j >= $len} break
+        set c [string index $s $j+1]
+        set i [expr {$j + 2}]
+        switch -glob -- $c {
+            f {lassign [escarg $s $i] a i; setfont [expr {$a eq "" ? "P" : $a}]}
+            ( - {\[} {lassign [escarg $s [expr {$j + 1}]] a i; named $a}
+            {\*} - $ {
+                if {$c eq "*"} {
+                    lassign [escarg $s $i] a i; set v [string* $a]
+                } else {
+                    lassign [escarg $s $i] a i; set v [argof $a]
+                }
+                if {[incr ::interpolating] > 50} {fail "strings nest deeper than 50"}
+                inline $v
+                incr ::interpolating -1
+            }
+            n {
+                if {[string index $s $i] in {+ -}} {incr i}
+                lassign [escarg $s $i] a i; put [register $a]
+            }
+            s {
+                if {[string index $s $i] in {+ -}} {incr i}
+                if {[string index $s $i] in {( [ '}} {
+                    lassign [escarg $s $i 1] a i
+                } else {
+                    if {[string is digit [string index $s $i]]} {incr i}
+                    if {[string is digit [string index $s $i]] && [string index $s $i-1] in {1 2 3}} {incr i}
+                }
+            }
+            c {if {$i >= $len} {set ::joined 1}}
+            {"} - # {break}
+            {[hvwxlLoDbXZkNRSHCMmVYgAB]} {
+                lassign [escarg $s $i [expr {$c ni {k m M V Y g}}]] a i
+                if {$c eq "N" && [string is digit -strict $a]} {put [esc [format %c $a]]}
+                if {$c eq "C"} {named $a}
+                if {$c eq "Z" || $c eq "o"} {inline $a}
+            }
+            {[|^&)%:,/{}zudrpa!?]} {}
+            default {
+                if {[dict exists $::escapes $c]} {put [esc [dict get $::escapes $c]]
+                } else {put [esc $c]}
+            }
+        }
+    }
+}
+# What a piece of roff text says, without fonts: for comparisons.
+proc plain {s} {apart {inline $s} 0}
 
-# roffscript passes on only an escape's letter; its argument ((xy, [name],
-# 'quoted' or one character) begins the text that follows.
-proc argument {w} {
-    lassign $::arg kind form
-    set ::arg ""
-    if {![regexp {^(?:\(([^ ]{2})|\[([^]]*)]|'([^']*)'|([-+]?[0-9]|.))(.*)$} $form$w -> a b c d w]} {return $w}
-    set name $a$b$c$d
-    switch $kind {
-        name {named $name}
-        font {setfont [expr {$name eq "" ? "P" : $name}]}
-        string {if {[dict exists $::strings $name]} {put [esc [dict get $::strings $name]]}}
+# ---------------------------------------------------------------------------
+# roff: requests, conditionals, strings and macros the page defines.
+
+set defs [dict create]    ;# strings by name
+set macros [dict create]  ;# macros by name: lists of lines
+set args {}               ;# arguments of the macros being run, innermost last
+set defining ""           ;# while a macro is being defined: name and end
+set body {}
+set skip 0                ;# depth of \{ within a branch not taken
+set ies {}                ;# results of .ie, for .el
+set table ""              ;# the lines of a table being read
+
+# Every line of the page comes here: a request or macro as its name and
+# words, or a text line as it was written.
+proc line {req name words} {
+    if {$::skip} {
+        set s [expr {$req ? "$name [join $words]" : $name}]
+        incr ::skip [expr {[regexp -all {\\\{} $s] - [regexp -all {\\\}} $s]}]
+        if {$::skip < 0} {set ::skip 0}
+        return
     }
-    return $w
+    if {$::defining ne ""} {
+        lassign $::defining m end
+        if {$req && $name eq $end} {
+            dict set ::macros $m $::body
+            set ::defining ""; set ::body {}
+        } else {lappend ::body [list $req $name $words]}
+        return
+    }
+    if {$::table ne "" && !($req && $name in {TE T&})} {
+        if {!$req} {
+            lappend ::table $name
+        } elseif {[regexp {^([BI]|SB|[BIR][BIR])$} $name]} {
+            # A font macro in a text block, as the text it sets.
+            set f [split [string map {SB B} $name] ""]
+            set text ""; set i 0
+            foreach w $words {
+                append text [expr {[llength $f] > 1 || $i == 0 ? "" : " "}] \\f[lindex $f [expr {$i % [llength $f]}]] $w
+                incr i
+            }
+            lappend ::table $text\\fR
+        }
+        return
+    }
+    if {$req} {request $name $words} else {textline $name}
 }
 
-# The eight commands.  Every one passes through [run], which drops what a
-# macro definition or a comment holds.
-proc run {cmd args} {
-    if {$::defining && $cmd ne "macro"} return
-    if {$cmd ni {macro macro2 newline}} {
-        if {$::comment} return
-        set ::blank 0
+# A text line: a blank line ends a paragraph, a leading blank breaks.
+proc textline {s} {
+    if {$s eq ""} {
+        if {$::fill} {finish} else {lappend ::code ""}
+        return
     }
-    $cmd {*}$args
-}
-proc text {w} {
-    if {$::arg ne ""} {set w [argument $w]}
-    put [esc $w]
-}
-proc font {b} {
-    if {$b in {( [}} {set ::arg [list font $b]} else {setfont $b}
-}
-proc char {c} {
-    set e [string range $c 1 end]
-    switch -glob -- $e {
-        \" {set ::comment 1}
-        c {set ::joined 1}
-        {\[} {set ::arg {name [}}
-        \\* {set ::arg string}
-        (* {named [string range $e 1 end]}
-        {[snhvwlLxXoZDbkmgYVFABCRSH]} {set ::arg drop}
-        default {if {[dict exists $::escapes $e]} {put [esc [dict get $::escapes $e]]}}
-    }
-}
-proc dash {} {put -}
-proc tab {} {put [expr {$::fill ? " " : "\t"}]}
-proc newline {} {
-    if {$::blank && $::fill} finish else endline
-    set ::blank 1; set ::comment 0; set ::arg ""
+    if {$::fill && [string index $s 0] eq " " && $::next eq ""} finish
+    inline $s
+    endline
 }
 
 # The end of a line of text, or of a macro that sets words in a font.
 proc endline {} {
     if {$::next eq "term"} {
         set ::next ""
-        set ::lead "$::base- "; finish; place "$::base  "
+        set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
     } elseif {$::next ne ""} {
         heading $::next
     } elseif {!$::fill} {
+        closefont
         lappend ::code $::para
         set ::para ""
     } elseif {$::joined} {set ::joined 0} else {put " "}
@@ -212,29 +387,318 @@ proc endline {} {
 }
 proc heading {mark} {
     closefont
-    set h [string trim $::para]
-    set ::para ""; set ::next ""; set ::base ""; set ::depth {}; place ""
+    set h [string trim $::para " \u00a0"]
+    regsub {#$} $h {\\#} h
+    set ::para ""; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
     if {$h ne ""} {emit [list "$mark $h"]}
     set ::want [dict get $::markers $::font]
 }
 
-# A macro's words are as the page wrote them, escapes and all, so they go
-# through the same commands as the pieces of a text line.
-proc inline {w} {
-    while {[set i [string first \\ $w]] >= 0} {
-        if {$i > 0} {text [string range $w 0 $i-1]}
-        set c [string index $w $i+1]
-        set n 2
-        switch -- $c {
-            ( {char \\([string range $w $i+2 $i+3]; set n 4}
-            f {font [string index $w $i+2]; set n 3}
-            e - \\ {text \\}
-            - {dash}
-            default {char \\$c}
+# Runs a request, a macro the page defined, or a macro of a package.
+set calls 0
+proc request {name words} {
+    if {[dict exists $::macros $name] && ![dict exists $::kept $name]} {
+        if {[incr ::calls] > 100} {fail "macros nest deeper than 100"}
+        lappend ::args $words
+        foreach l [dict get $::macros $name] {
+            lassign $l req n w
+            if {$req} {
+                set w [lmap x $w {copy $x}]
+                if {[string match *\\\\$* $n]} {set n [copy $n]}
+                line 1 $n $w
+            } else {line 0 [copy $n] {}}
         }
-        set w [string range $w $i+$n end]
+        set ::args [lrange $::args 0 end-1]
+        incr ::calls -1
+        return
     }
-    if {$w ne ""} {text $w}
+    switch -- $name {
+        ds - ds1 - as - as1 {
+            # roffscript drops the quotes of .ds X "", which nroff takes as "
+            set v [join [lrange $words 1 end]]
+            if {[string index $v 0] eq "\""} {set v [string range $v 1 end]}
+            if {[lrange $words 1 end] eq "{}"} {set v \"}
+            if {$name in {as as1}} {set v [string* [lindex $words 0]]$v}
+            dict set ::defs [lindex $words 0] $v
+        }
+        de - de1 - am - am1 - dei - ig {
+            set m [lindex $words 0]
+            set end [expr {[llength $words] > 1 ? [lindex $words 1] : "."}]
+            if {$name eq "ig"} {set m ""; set end [expr {[llength $words] ? [lindex $words 0] : "."}]}
+            set ::body [expr {$name in {am am1} && [dict exists $::macros $m] ? [dict get $::macros $m] : {}}]
+            set ::defining [list $m $end]
+            if {$name eq "ig"} {set ::defining [list " ig" $end]}
+        }
+        als {
+            lassign $words new old
+            if {[dict exists $::macros $old]} {dict set ::macros $new [dict get $::macros $old]}
+            if {[dict exists $::defs $old]} {dict set ::defs $new [dict get $::defs $old]}
+        }
+        rm {foreach w $words {dict unset ::macros $w; dict unset ::defs $w}}
+        rn {
+            lassign $words old new
+            foreach d {macros defs} {
+                if {[dict exists [set ::$d] $old]} {
+                    dict set ::$d $new [dict get [set ::$d] $old]; dict unset ::$d $old
+                }
+            }
+        }
+        nr {
+            lassign $words r v
+            if {[regexp {^[-+]} $v]} {set v [expr {[register $r] + [number $v]}]} else {set v [number $v]}
+            dict set ::registers $r $v
+        }
+        if - ie - el {condition $name $words}
+        so - mso {
+            if {$name eq "so"} {
+                set f [lindex $words 0]
+                finish
+                if {[regexp {([^/]+)\.([^./]+)(?:\.gz)?$} $f -> page sec]} {
+                    put "See **[esc $page]**([esc $sec])."
+                } else {put "See [esc $f]."}
+                finish
+            }
+        }
+        ft {setfont [expr {[llength $words] ? [lindex $words 0] : "P"}]}
+        nf {finish; set ::fill 0}
+        fi {finish; set ::fill 1}
+        br {if {$::fill} finish}
+        sp {if {$::fill} finish else {lappend ::code ""}}
+        TS {finish; set ::table [list {}]}
+        TE {if {$::table ne ""} {tbl [lrange $::table 1 end]}; set ::table ""}
+        T& {if {$::table ne ""} {lappend ::table " T&"}}
+        {\}} {}
+        default {
+            if {[mdoc $name $words]} return
+            man $name $words
+        }
+    }
+}
+# Copy mode: \\ becomes \, and \$n the macro's argument.
+proc copy {s} {
+    if {[string first \\ $s] < 0} {return $s}
+    set out ""
+    while {[regexp -indices {\\(\\|\$(?:\d|\*|@|\(\d\d|\[\d+\])|n(?:\(\.\$|\[\.\$\]))} $s m]} {
+        lassign $m a b
+        append out [string range $s 0 $a-1]
+        set e [string range $s $a+1 $b]
+        if {$e eq "\\"} {append out \\
+        } elseif {[string index $e 0] eq "n"} {append out [register .$]
+        } else {append out [argof [string trim [string range $e 1 end] {()[]}]]}
+        set s [string range $s $b+1 end]
+    }
+    return $out$s
+}
+
+# .if, .ie and .el: nroff takes n, not t; e and o are odd and even pages.
+proc condition {name words} {
+    # roffscript splits the line by its own rules, in which an apostrophe
+    # may hold the rest of the line together: split it again here.
+    set s [string trimleft [unsplit $words]]
+    if {$name eq "el"} {
+        set yes [expr {[llength $::ies] ? ![lindex $::ies end] : 0}]
+        set ::ies [lrange $::ies 0 end-1]
+    } else {
+        set not [regsub {^!} $s {} s]
+        set d [string index $s 0]
+        if {[regexp {^([ntoev])(?:\s+|$)(.*)$} $s -> c s]} {
+            set yes [expr {$c in {n o}}]
+        } elseif {[regexp {^([dcmrFS])\s*(\S+)\s*(.*)$} $s -> c n s]} {
+            set n [plain $n]
+            set yes [switch $c {
+                d {expr {[dict exists $::defs $n] || [dict exists $::macros $n] || [dict exists $::strings $n]}}
+                r {dict exists $::registers $n}
+                c {expr 1}
+                default {expr 0}
+            }]
+        } elseif {$d ne "" && ![string match {[0-9(+\\-]} $d] && [llength [set p [split $s $d]]] >= 4} {
+            lassign $p - a b
+            set s [string trimleft [join [lrange $p 3 end] $d]]
+            set yes [expr {[plain $a] eq [plain $b]}]
+        } else {
+            regexp {^(\S*)\s*(.*)$} $s -> c s
+            set yes [expr {[number $c] > 0}]
+        }
+        if {$not} {set yes [expr {!$yes}]}
+        if {$name eq "ie"} {lappend ::ies $yes}
+        if {[llength $::ies] > $::maxnest} {set ::ies [lrange $::ies end-99 end]}
+    }
+    if {[regsub {^\\\{\s*} $s {} s]} {
+        if {!$yes} {
+            set ::skip 1
+            line 0 $s {}
+            return
+        }
+        if {$s eq "\\"} {set s ""}
+    } elseif {!$yes} return
+    if {$s eq ""} return
+    if {[regexp {^[.']\s*([^\s]+)\s*(.*)$} $s -> n rest]} {
+        line 1 $n [roffsplit $rest]
+    } else {line 0 $s {}}
+}
+# Words back into a line, and a line into words as roff splits them.
+proc unsplit {words} {
+    join [lmap w $words {
+        expr {$w eq "" || ([regexp {[ \t]} $w] && ![string match *'* $w]) ? "\"[string map {\" \"\"} $w]\"" : $w}
+    }]
+}
+proc roffsplit {s} {
+    set words {}
+    set n [string length $s]
+    set i 0
+    while {$i < $n} {
+        while {$i < $n && [string index $s $i] in {" " "\t"}} {incr i}
+        if {$i >= $n} break
+        set w ""
+        if {[string index $s $i] eq "\""} {
+            # "" inside quotes is a quote; the quote that ends the word does not pair.
+            incr i
+            while {$i < $n} {
+                set c [string index $s $i]
+                if {$c eq "\""} {
+                    if {[string index $s $i+1] ne "\""} {incr i; break}
+                    incr i
+                }
+                append w $c; incr i
+            }
+        } else {
+            while {$i < $n && [string index $s $i] ni {" " "\t"}} {
+                if {[string index $s $i] eq "\\"} {append w \\; incr i}
+                append w [string index $s $i]; incr i
+            }
+        }
+        lappend words $w
+    }
+    return $words
+}
+# A numeric expression, evaluated left to right as roff does, in scaled
+# units taken as plain numbers.
+proc number {s {level 0}} {
+    while {[regexp -indices {\\n[+-]?(\([^ ]{2}|\[[^]]*\]|.)} $s m r]} {
+        set name [string trim [string range $s {*}$r] {([]}]
+        set s [string replace $s {*}$m [register $name]]
+    }
+    set s [string map {\\ {}} $s]
+    set toks [regexp -all -inline {\d*\.?\d+[uicpPmnvM]?|<=|>=|==|<\?|>\?|[-+*/%<>=&:()!]|[^\s]} $s]
+    set pos 0
+    return [eval_expr toks pos $level]
+}
+proc eval_expr {tv pv level} {
+    upvar $tv toks $pv pos
+    set acc [operand toks pos $level]
+    while {$pos < [llength $toks]} {
+        set op [lindex $toks $pos]
+        if {$op eq ")"} break
+        incr pos
+        set r [operand toks pos $level]
+        set acc [switch -- $op {
+            + {expr {$acc + $r}} - {expr {$acc - $r}} * {expr {$acc * $r}}
+            / {expr {$r ? $acc / $r : 0}} % {expr {$r ? $acc % $r : 0}}
+            < {expr {$acc < $r}} > {expr {$acc > $r}} <= {expr {$acc <= $r}}
+            >= {expr {$acc >= $r}} = - == {expr {$acc == $r}}
+            & {expr {$acc > 0 && $r > 0}} : {expr {$acc > 0 || $r > 0}}
+            default {set acc}
+        }]
+    }
+    return $acc
+}
+proc operand {tv pv level} {
+    upvar $tv toks $pv pos
+    set t [lindex $toks $pos]
+    incr pos
+    if {$t eq "("} {
+        if {$level > 50} {fail "an expression nests deeper than 50"}
+        set v [eval_expr toks pos [expr {$level + 1}]]
+        incr pos
+        return $v
+    }
+    if {$t eq "-"} {return [expr {-[operand toks pos $level]}]}
+    if {$t eq "!"} {return [expr {[operand toks pos $level] <= 0}]}
+    if {$t eq "+"} {return [operand toks pos $level]}
+    if {[regexp {^(\d*\.?\d+)} $t -> n]} {return [expr {int($n)}]}
+    return 0
+}
+
+# ---------------------------------------------------------------------------
+# man(7).
+
+# Macros of the packages that stay ours even where a page defines its own.
+set kept [dict create]
+foreach m {TH SH SS PP LP P HP TP TQ IP RS RE B I BR RB BI IB IR RI SM SB EX EE
+           Vb Ve Sp TS TE UR UE MT ME SY YS OP Sh Ss Bl El It Bd Ed} {dict set kept $m 1}
+
+proc man {name args} {
+    set args [lindex $args 0]
+    switch -- $name {
+        TH {
+            finish; set ::fill 1; roman
+            inline "[lindex $args 0]([lindex $args 1])"; heading #
+        }
+        SH - SS {
+            finish; set ::fill 1; roman
+            set m [expr {$name eq "SH" ? "##" : "###"}]
+            if {[llength $args]} {inline [join $args]; heading $m} else {set ::next $m}
+        }
+        PP - LP - P - HP {finish; roman; place $::base}
+        Sp {request sp {}}
+        TP - TQ {finish; roman; place $::base; set ::next term}
+        IP {
+            finish; roman
+            set tag [lindex $args 0]
+            # roffscript splits a tag with "" inside its quotes (pod2man's
+            # quoted items) into several words: join them again.
+            if {[llength $args] > 2} {
+                set tag [join [lrange $args 0 end-[string is double -strict [lindex $args end]]]]
+            }
+            if {$tag eq ""} {
+                place $::indent
+            } elseif {$tag in $::bullets} {
+                set ::lead "$::base- "; set ::indent "$::base  "
+            } else {
+                place $::base
+                inline $tag; set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
+            }
+        }
+        RS {
+            finish
+            if {[llength $::depth] >= $::maxshown} {incr ::deeper; return}
+            lappend ::depth [list $::base $::indent]
+            # Inside a list item the item's indentation holds the inset; elsewhere a quote.
+            set ::base [expr {$::indent ne $::base ? $::indent : "$::base> "}]
+            place $::base
+        }
+        RE {
+            finish
+            if {$::deeper} {incr ::deeper -1; return}
+            if {[llength $::depth]} {
+                lassign [lindex $::depth end] ::base i
+                set ::depth [lrange $::depth 0 end-1]
+                place $i
+            }
+        }
+        B - I - SM - SB {
+            set f [dict get {B B I I SM R SB B} $name]
+            if {[llength $args]} {alternate $f [list [join $args]]
+            } else {set ::restore $::font; setfont $f}
+        }
+        BR - RB - BI - IB - IR - RI {alternate [split $name ""] $args}
+        EX - Vb {finish; set ::fill 0}
+        EE - Ve {finish; set ::fill 1}
+        SY {finish; place $::base; alternate B [list [join $args]]}
+        OP {alternate {R B R I R} [list {[} [lindex $args 0] [expr {[llength $args] > 1 ? " " : ""}] [lindex $args 1] {]}]}
+        YS {finish}
+        UR - MT {set ::link [lindex $args 0]}
+        UE - ME {
+            # An autolink where CommonMark takes one, else the address as text.
+            set l [plain $::link]
+            if {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$|^[^\s<>@]+@[^\s<>@]+$} $l]} {
+                set l "<$l>"
+            } elseif {$l ne ""} {set l "([esc $l])"}
+            if {$l ne ""} {put [expr {[string match {* } $::para] ? "" : " "}]$l}
+            set ::link ""
+            inline [join $args]; endline
+        }
+    }
 }
 # .B, .BR and the like: each word in the next font of the list, in turn.
 proc alternate {fonts words} {
@@ -249,68 +713,438 @@ proc alternate {fonts words} {
     endline
 }
 
-proc macro {name args} {
-    if {$::defining} {
-        if {$name eq "."} {set ::defining 0}
-        return
+# ---------------------------------------------------------------------------
+# mdoc(7).
+
+set mdoc 0; set section ""; set name ""; set nospace 0; set spacing 1
+set lists {}    ;# open lists, innermost last: type, saved prefixes, rows
+set item ""     ;# the type of the innermost list
+set enumber {}
+set xo 0        ;# a list item's head goes on to an Xc
+set fo ""       ;# arguments so far of a function opened by Fo
+set lastmacro ""
+
+# The font of each macro that sets its words in one.
+set mdocfonts {
+    Fl B Cm B Ic B Nm B Sy B Fd B Cd B Er R Ev R Dv R Pa I Ar I Va I
+    Ft I Em I Vt I Li R No R Tn R Ad I Ms B Sx R Ot I Mt R Ql R
+    %A R %B I %C R %D R %I I %J I %N R %O R %P R %Q R %R R %T R %U R %V R
+}
+# The macros that take the rest of their line between two marks.
+set enclosures {
+    Aq {\u27e8 \u27e9} Bq {[ ]} Brq {\{ \}} Dq {\u201c \u201d} Op {[ ]}
+    Pq {( )} Qq {\" \"} Sq {\u2018 \u2019} Ql {\u2018 \u2019} Eq {{} {}}
+}
+set openers {Ao \u27e8 Bo [ Bro \{ Do \u201c Oo [ Po ( Qo \" So \u2018}
+set closers {Ac \u27e9 Bc ] Brc \} Dc \u201d Oc ] Pc ) Qc \" Sc \u2019}
+set callable [dict create]
+foreach m [concat [dict keys $mdocfonts] [dict keys $enclosures] [dict keys $openers] \
+        [dict keys $closers] {Ns Ap Pf Xr Fn Fa In Lb Lk An Bx Bsx Dx Fx Nx Ox At Ux St Ta Xo Xc Eo Ec Fo Fc Sm Dl}] {
+    dict set callable $m 1
+}
+
+# A word with a space before it unless asked not to.
+proc word {w {font R}} {
+    if {$::nospace && [string index $::para end] eq " " && $::open eq ""} {
+        set ::para [string range $::para 0 end-1]
     }
-    switch -- $name {
-        TH {finish; set ::fill 1; inline "[lindex $args 0]([lindex $args 1])"; heading #}
-        SH - SS - Sh - Ss {
-            finish; set ::fill 1
-            set m [expr {$name in {SH Sh} ? "##" : "###"}]
-            if {[llength $args]} {inline [join $args]; heading $m} else {set ::next $m}
+    if {!$::nospace && $::spacing && $::para ne "" && ![string match "*\[ \u00a0\]" $::para]} {put " "}
+    set ::nospace 0
+    if {$font ne "R"} {setfont $font; inline $w; setfont R} else {inline $w}
+}
+# A mark of mdoc's own, not roff text: a quote, a bracket.
+proc mark {m} {word [string map {\\ \\e} $m]}
+proc delimiter {w} {
+    if {$w in {. , : ; ) ] ? !}} {return close}
+    if {$w in {( [}} {return open}
+    if {$w eq "|"} {return middle}
+    return ""
+}
+proc punct {w} {
+    switch [delimiter $w] {
+        close {set ::nospace 1; word $w}
+        open {word $w; set ::nospace 1}
+        default {word $w}
+    }
+}
+# Runs the words of a macro line: macros among them run in turn, other
+# words are written as they are.
+proc mrun {words} {
+    while {[llength $words]} {
+        set w [lindex $words 0]
+        set words [lrange $words 1 end]
+        if {[dict exists $::callable $w]} {
+            set words [mcall $w $words]
+        } elseif {[delimiter $w] ne ""} {punct $w} else {word $w}
+    }
+}
+# The words of a macro up to the next macro, and the rest.
+proc upto {words} {
+    set i 0
+    foreach w $words {
+        if {[dict exists $::callable $w]} break
+        incr i
+    }
+    return [list [lrange $words 0 $i-1] [lrange $words $i end]]
+}
+proc mcall {m words} {
+    if {[dict exists $::mdocfonts $m]} {
+        lassign [upto $words] mine rest
+        set f [dict get $::mdocfonts $m]
+        if {$m eq "Nm" && $::name eq "" && [llength $mine]} {set ::name [lindex $mine 0]}
+        if {$m eq "Fl"} {
+            if {![llength $mine] || [delimiter [lindex $mine 0]] ne ""} {word \\- B}
+            foreach w $mine {
+                if {[delimiter $w] ne ""} {punct $w} else {word \\-$w B}
+            }
+        } else {
+            if {![llength $mine] || [delimiter [lindex $mine 0]] eq "close"} {
+                if {$m eq "Nm"} {word $::name B} elseif {$m eq "Ar"} {word "file ..." I}
+            }
+            # The words in one run of the font; delimiters in roman.
+            foreach w $mine {
+                if {[delimiter $w] ne ""} {setfont R; punct $w} else {setfont $f; word $w}
+            }
+            setfont R
         }
-        PP - LP - P - HP - Pp {finish; place $::base}
-        TP - TQ {finish; place $::base; set ::next term}
-        IP {
-            finish; place $::base
-            set tag [lindex $args 0]
-            if {$tag eq ""} {
-                place "$::base  "
-            } elseif {$tag in $::bullets} {
-                set ::lead "$::base- "; set ::indent "$::base  "
+        return $rest
+    }
+    if {[dict exists $::enclosures $m]} {
+        lassign [dict get $::enclosures $m] o c
+        set n [llength $words]
+        while {$n > 0 && [delimiter [lindex $words $n-1]] eq "close"} {incr n -1}
+        mark $o; set ::nospace 1
+        mrun [lrange $words 0 $n-1]
+        set ::nospace 1; mark $c
+        foreach w [lrange $words $n end] {punct $w}
+        return {}
+    }
+    if {[dict exists $::openers $m]} {mark [dict get $::openers $m]; set ::nospace 1; return $words}
+    if {[dict exists $::closers $m]} {set ::nospace 1; mark [dict get $::closers $m]; return $words}
+    switch -- $m {
+        Ns {set ::nospace 1}
+        Ap {set ::nospace 1; word '; set ::nospace 1}
+        Pf {
+            word [lindex $words 0]; set ::nospace 1
+            return [lrange $words 1 end]
+        }
+        Sm {
+            set ::spacing [expr {[lindex $words 0] ne "off"}]
+            if {[lindex $words 0] in {on off}} {return [lrange $words 1 end]}
+        }
+        Xr {
+            lassign $words n s
+            if {[delimiter $n] ne ""} {return $words}
+            word $n B
+            if {$s ne "" && [delimiter $s] eq ""} {
+                set ::nospace 1; word ($s); return [lrange $words 2 end]
+            }
+            return [lrange $words 1 end]
+        }
+        Fn - Fo {
+            lassign [upto $words] mine rest
+            word [lindex $mine 0] B
+            set ::nospace 1; word (; set ::nospace 1
+            if {$m eq "Fo"} {set ::fo 0; return $rest}
+            set i 1
+            foreach a [lrange $mine 1 end] {
+                if {[delimiter $a] ne ""} break
+                if {$i > 1} {set ::nospace 1; word ,}
+                word $a I; incr i
+            }
+            set ::nospace 1; word )
+            foreach a [lrange $mine $i end] {punct $a}
+            return $rest
+        }
+        Fa {
+            lassign [upto $words] mine rest
+            foreach a $mine {
+                if {[delimiter $a] ne ""} {punct $a; continue}
+                if {$::fo ne "" && [incr ::fo] > 1} {set ::nospace 1; word ,}
+                word $a I
+            }
+            return $rest
+        }
+        Fc {set ::nospace 1; word ); set ::fo ""}
+        In {
+            lassign [upto $words] mine rest
+            word "#include <[lindex $mine 0]>" B
+            foreach a [lrange $mine 1 end] {punct $a}
+            return $rest
+        }
+        Lb {
+            set l [lindex $words 0]
+            word "library “$l”"
+            return [lrange $words 1 end]
+        }
+        Lk {
+            lassign [upto $words] mine rest
+            set url [lindex $mine 0]
+            set text [join [lrange $mine 1 end]]
+            if {$text ne ""} {word $text; word ":"; set ::nospace 0}
+            word $url
+            return $rest
+        }
+        An {
+            if {[lindex $words 0] in {-split -nosplit}} {return [lrange $words 1 end]}
+            lassign [upto $words] mine rest
+            foreach w $mine {word $w}
+            return $rest
+        }
+        Bx - Bsx - Dx - Fx - Nx - Ox - Ux - At {
+            lassign [upto $words] mine rest
+            set os [dict get {Bx BSD Bsx BSD/OS Dx DragonFly Fx FreeBSD Nx NetBSD Ox OpenBSD Ux UNIX At AT&T\ UNIX} $m]
+            set v ""
+            if {[llength $mine] && [delimiter [lindex $mine 0]] eq ""} {set v [lindex $mine 0]; set mine [lrange $mine 1 end]}
+            if {$m eq "Bx" && $v ne ""} {word $v; set ::nospace 1; word BSD} else {word $os; if {$v ne ""} {word $v}}
+            foreach w $mine {punct $w}
+            return $rest
+        }
+        St {
+            set s [lindex $words 0]
+            set std {-p1003.1 {IEEE Std 1003.1 (“POSIX.1”)} -p1003.2 {IEEE Std 1003.2 (“POSIX.2”)}
+                -ansiC {ANSI X3.159-1989 (“ANSI C89”)} -isoC {ISO/IEC 9899:1990 (“ISO C90”)}
+                -isoC-99 {ISO/IEC 9899:1999 (“ISO C99”)} -susv2 {Version 2 of the Single UNIX Specification (“SUSv2”)}
+                -susv3 {Version 3 of the Single UNIX Specification (“SUSv3”)} -p1003.1-2008 {IEEE Std 1003.1-2008 (“POSIX.1”)}
+                -xpg4 {X/Open Portability Guide Issue 4 (“XPG4”)}}
+            word [expr {[dict exists $std $s] ? [dict get $std $s] : $s}]
+            return [lrange $words 1 end]
+        }
+        Ta {set ::nospace 0; put "\t"}
+        Eo {lassign [upto $words] mine rest; foreach w $mine {word $w}; set ::nospace 1; return $rest}
+        Ec {set ::nospace 1; lassign [upto $words] mine rest; foreach w $mine {word $w}; return $rest}
+        Xo - Xc {}
+        Dl {finish; set f $::fill; set ::fill 0; mrun $words; finish; set ::fill $f; return {}}
+    }
+    return $words
+}
+
+# Macros of mdoc that stand at the start of a line: the structure of the
+# page.  Returns 0 for a macro that is not mdoc's.
+proc mdoc {m words} {
+    switch -- $m {
+        Dd {set ::mdoc 1}
+        Dt {
+            set ::mdoc 1; finish; roman
+            inline "[lindex $words 0]([lindex $words 1])"; heading #
+        }
+        Os - Bk - Ek - Ud - Db - Bt - Rs {}
+        Re {finish}
+        Sh - Ss {
+            finish; set ::fill 1; roman; set ::lists {}; set ::item ""
+            set ::section [join $words]
+            mrun $words; heading [expr {$m eq "Sh" ? "##" : "###"}]
+        }
+        Pp - Lp {finish; roman; place $::indent}
+        Nd {word \u2014; mrun $words}
+        Nm {
+            if {$::section eq "SYNOPSIS" && $::para ne ""} {finish; place $::indent}
+            mrun [list Nm {*}$words]
+        }
+        Fd - Ft - Fo - Fn - In - Cd - Lb {
+            # In a synopsis each of these begins a line, but a function
+            # stays on the line of its type.
+            if {$::section eq "SYNOPSIS" && !($m in {Fo Fn} && $::lastmacro eq "Ft")} {finish; place $::indent}
+            mrun [list $m {*}$words]
+            if {$::section eq "SYNOPSIS" && $m in {Fd In Cd Fn Lb}} finish
+        }
+        Fc {mrun [list Fc {*}$words]; if {$::section eq "SYNOPSIS"} finish}
+        D1 {finish; place $::indent; mrun $words; finish}
+        Bd {
+            finish
+            push bd
+            if {[lsearch -regexp $words {^-(literal|unfilled)$}] >= 0} {set ::fill 0}
+        }
+        Ed {finish; set ::fill 1; pop}
+        Bf {setfont [dict get {-emphasis I Em I -literal R Li R -symbolic B Sy B} [lindex $words 0]]}
+        Ef {setfont R}
+        Bl {
+            finish
+            set type tag
+            foreach w $words {
+                if {[regexp {^-(tag|hang|ohang|inset|diag|bullet|dash|hyphen|item|enum|column)$} $w -> type]} break
+            }
+            push $type
+        }
+        El {
+            finish
+            if {$::item eq "column"} {
+                rows [lindex $::lists end 2]
+            }
+            pop
+        }
+        It {item $words}
+        Rv - Ex {
+            set who [lsearch -inline -not $words -std]
+            if {$who eq ""} {set who $::name}
+            if {$m eq "Ex"} {
+                word "The"; word $who B; word "utility exits 0 on success, and >0 if an error occurs."
             } else {
-                inline $tag; set ::lead "$::base- "; finish; place "$::base  "
+                word "The"; word $who B; set ::nospace 1; word "()"
+                word "function returns the value 0 if successful; otherwise the value -1 is returned and the global variable"
+                word errno I; word "is set to indicate the error."
             }
         }
-        RS {
-            finish
-            lappend ::depth [list $::base $::indent]
-            # Inside a list item the item's indentation holds the inset; elsewhere a quote.
-            set ::base [expr {$::indent ne $::base ? $::indent : "$::base> "}]
-            place $::base
+        default {
+            if {![dict exists $::callable $m] && ![string match %? $m]} {return 0}
+            mrun [list $m {*}$words]
         }
-        RE {
-            finish
-            if {[llength $::depth]} {
-                lassign [lindex $::depth end] ::base i
-                set ::depth [lrange $::depth 0 end-1]
-                place $i
-            }
-        }
-        B - I - SM - SB {
-            set f [dict get {B B I I SM R SB B} $name]
-            if {[llength $args]} {alternate $f [list [join $args]]
-            } else {set ::restore $::font; setfont $f}
-        }
-        BR - RB - BI - IB - IR - RI {alternate [split $name ""] $args}
-        ft {setfont [expr {[llength $args] ? [lindex $args 0] : "P"}]}
-        nf - EX - Vb - TS {finish; set ::fill 0}
-        fi - EE - Ve - TE {finish; set ::fill 1}
-        br {if {$::fill} finish}
-        sp {if {$::fill} finish else {lappend ::code ""}}
-        SY {finish; place $::base; alternate B [list [join $args]]}
-        OP {alternate {R B R I R} [list {[} [lindex $args 0] [expr {[llength $args] > 1 ? " " : ""}] [lindex $args 1] {]}]}
-        YS {finish}
-        UR - MT {set ::link [lindex $args 0]}
-        UE - ME {
-            if {$::link ne ""} {put "("; inline $::link; put ")"}
-            inline [join $args]; endline
-        }
-        de - de1 - am - ig {set ::defining 1}
     }
-    set ::blank 1; set ::comment 0
+    if {$::xo && ($m eq "Xc" || [lsearch -exact $words Xc] >= 0)} {
+        set ::xo 0; set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
+    }
+    # The end of the line is a space, unless the line ended in an opening mark.
+    if {$::para ne "" && !$::nospace} {if {!$::fill} endline elseif {$::spacing} {put " "}}
+    set ::lastmacro $m
+    return 1
+}
+# Lists and displays keep the prefixes in force when they began.
+proc push {type} {
+    if {[llength $::lists] >= $::maxnest} {fail "lists nest deeper than $::maxnest"}
+    lappend ::lists [list $type [list $::base $::indent $::fill] {}]
+    set ::item $type; set ::enumber 0
+    if {$::indent ne $::base && [string length $::indent] < 2 * $::maxshown} {set ::base $::indent}
+    place $::base
+}
+proc pop {} {
+    if {![llength $::lists]} return
+    lassign [lindex $::lists end 1] ::base i f
+    set ::lists [lrange $::lists 0 end-1]
+    set ::item [lindex $::lists end 0]
+    place $i
+}
+proc item {words} {
+    finish; roman
+    switch -- $::item {
+        bullet - dash - hyphen - item {set ::lead "$::base- "; set ::indent "$::base  "; mrun $words}
+        enum {set ::lead "$::base[incr ::enumber]. "; set ::indent "$::base   "; mrun $words}
+        column {
+            set cells {}; set cell {}
+            foreach w $words {
+                if {$w eq "Ta"} {lappend cells $cell; set cell {}} else {lappend cell $w}
+            }
+            lappend cells $cell
+            set row [lmap c $cells {apart {mrun $c}}]
+            set l [lindex $::lists end]
+            lset ::lists end [lreplace $l 2 2 [concat [lindex $l 2] [list $row]]]
+        }
+        default {
+            place $::base
+            if {[llength $words]} {mrun $words}
+            set ::lead "$::base- "; set ::indent "$::base  "
+            if {[lsearch -exact $words Xo] > [lsearch -exact $words Xc]} {set ::xo 1; return}
+            if {[string trim $::para] ne ""} {finish; place "$::base  "} else {set ::indent "$::base  "}
+        }
+    }
+}
+
+# ---------------------------------------------------------------------------
+# tbl(1): the data of a table, as a pipe table where it fits one.
+
+proc tbl {lines} {
+    finish
+    set tab "\t"
+    set i 0
+    if {[regexp {;\s*$} [lindex $lines 0]]} {
+        regexp {tab\s*\((.)\)} [lindex $lines 0] -> tab
+        incr i
+    }
+    set fits 1; set rows {}; set format 1
+    for {} {$i < [llength $lines]} {incr i} {
+        set l [lindex $lines $i]
+        if {$l eq " T&"} {set format 1; continue}
+        if {$format} {
+            if {[regexp {[sS^]} [regsub -all {\([^)]*\)|f\(?[A-Z]+} $l {}]]} {set fits 0}
+            if {[regexp {\.\s*$} $l]} {set format 0}
+            continue
+        }
+        if {[regexp {^\s*[_=]\s*$} $l]} continue
+        set cells [split $l $tab]
+        set row {}
+        while {[llength $cells]} {
+            set c [lindex $cells 0]
+            set cells [lrange $cells 1 end]
+            if {[regexp {^T\{(.*)$} $c -> first]} {
+                # A text block: one cell of the lines up to its end.
+                set text [expr {$first eq "" ? {} : [list $first]}]
+                while {[incr i] < [llength $lines]} {
+                    set l [lindex $lines $i]
+                    if {[regexp {^T\}} $l]} {
+                        set cells [concat [lrange [split $l $tab] 1 end] $cells]
+                        break
+                    }
+                    lappend text $l
+                }
+                if {[llength $text] > 1} {set fits 0}
+                lappend row [string trim [join $text " "]]
+                continue
+            }
+            if {$c in {\\^ ^}} {set fits 0}
+            if {[regexp {^\\?[_=]$} $c]} {set c ""}
+            lappend row $c
+        }
+        lappend rows $row
+    }
+    if {$fits} {
+        rows [lmap r $rows {lmap c $r {apart {inline $c}}}]
+    } else {
+        set out [lmap r $rows {lmap c $r {apart {inline $c} 0}}]
+        set widths {}
+        foreach r $out {
+            set k 0
+            foreach c $r {
+                set n [string length $c]
+                if {$k >= [llength $widths]} {lappend widths $n} elseif {$n > [lindex $widths $k]} {lset widths $k $n}
+                incr k
+            }
+        }
+        set text {}
+        foreach r $out {
+            set k 0; set l ""
+            foreach c $r {append l [format %-*s [expr {[lindex $widths $k] + 2}] $c]; incr k}
+            lappend text [string trimright $l]
+        }
+        if {[llength $text]} {codeblock $text}
+    }
+}
+# Rows of Markdown cells as a pipe table, the first row its head.
+proc rows {rows} {
+    set n 0
+    foreach r $rows {if {[llength $r] > $n} {set n [llength $r]}}
+    if {!$n} return
+    set lines {}
+    foreach r $rows {
+        while {[llength $r] < $n} {lappend r ""}
+        lappend lines "| [join $r { | }] |"
+        if {[llength $lines] == 1} {lappend lines |[string repeat ---| $n]}
+    }
+    emit $lines
+}
+
+# ---------------------------------------------------------------------------
+# The script: eight commands that put the lines of the page back together.
+
+set text ""     ;# the text line so far, in roff
+proc run {cmd args} {$cmd {*}$args; return}
+proc text {w} {append ::text [string map {\\ \\e} $w]; return}
+proc char {c} {append ::text $c; return}
+proc font {b} {append ::text \\f$b; return}
+proc dash {} {append ::text \\-; return}
+proc tab {} {append ::text \t; return}
+proc newline {} {
+    set l $::text; set ::text ""
+    line 0 $l {}
+}
+proc macro {name args} {
+    if {$::text ne ""} newline
+    # A comment on a macro line comes in its words.
+    set i [lsearch -regexp $args {^(?:[^\\]|\\[^"])*\\"}]
+    if {$i >= 0} {
+        regexp {^((?:[^\\]|\\[^"])*)\\"} [lindex $args $i] -> w
+        set args [lrange $args 0 $i-1]
+        if {$w ne ""} {lappend args $w}
+    }
+    line 1 $name $args
 }
 # An apostrophe asks for no break, which matters here only to .br and .sp.
 proc macro2 {name args} {
@@ -343,16 +1177,27 @@ $safe invokehidden namespace delete {*}$spaces
 foreach cmd {macro macro2 text font char dash tab newline} {
     interp alias $safe $cmd {} run $cmd
 }
+# A line as roffscript writes it: a command, then words each either in
+# braces or with a backslash before every blank, quote, $, ;, [ and {.
+# Such a line has nothing for Tcl to substitute and nothing that nests, so
+# evaluating it cannot run anything else nor recurse.
+set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t"$;\[\{]|\\.)+)}
+set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
 set n 0
 while {[gets $in line] >= 0} {
     incr n
-    if {[catch {$safe eval $line} err]} {
+    if {![regexp $shape $line]} {
+        puts stderr "markdown.tcl: line $n: not a line of a roffscript script"
+        exit 1
+    }
+    # Evaluated as a list of words, so Tcl need not compile it.
+    if {[catch {$safe eval [lrange $line 0 end]} err]} {
         puts stderr "markdown.tcl: line $n: $err"
         exit 1
     }
 }
-if {[catch {finish; flush stdout} err]} {
+if {[catch {if {$text ne ""} newline; finish; flush stdout} err]} {
     puts stderr "markdown.tcl: $err"
     exit 1
 }

@@ -1,9 +1,13 @@
 #!/bin/sh
 # Checks the example Markdown renderer through roffscript: the sample page
-# comes out exactly as tests/data/greet.md; a raw UTF-8 character and the
-# same character numbered come out as the same UTF-8 bytes; and a script
-# line that tries to run a command of its own runs nothing and fails.  Exits 77, which
-# ctest counts as skipped, where tclsh is missing.
+# and the pages in tests/markdown come out exactly as their .md files, and
+# cmark reads those as their .html files; a raw UTF-8 character and the
+# same character numbered come out as the same UTF-8 bytes; a script line
+# that tries to run a command of its own runs nothing and fails; nesting
+# past the limits ends with a message and status 1, and deep or long input
+# takes linear time and little memory.  Exits 77, which ctest counts as
+# skipped, where tclsh is missing, or where cmark is missing and all else
+# passed.
 # Usage: markdown.sh ROFFSCRIPT
 set -u
 command -v tclsh >/dev/null || { echo "markdown: no tclsh; skipped"; exit 77; }
@@ -12,20 +16,52 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 render() { tclsh "$top/examples/markdown.tcl"; }
 failed=0
 fail() { echo "markdown: $*" >&2; failed=1; }
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
 
 "$roffscript" "$top/examples/greet.1" | render | diff -u "$top/tests/data/greet.md" - ||
     fail "examples/greet.1 does not render as tests/data/greet.md"
+for page in "$top"/tests/markdown/*.1; do
+    "$roffscript" "$page" | render | diff -u "${page%.1}.md" - ||
+        fail "$page does not render as ${page%.1}.md"
+done
 
 got=$(printf 'caf\303\251 caf\\N'"'"'233'"'"'\n' | "$roffscript" | render)
 [ "$got" = "$(printf 'caf\303\251 caf\303\251')" ] ||
     fail "raw and numbered characters differ: $got"
 
 # Command substitution, a namespaced command and a variable: plain Tcl and
-# a bare safe interpreter would each let one through.
-for line in 'text [string repeat A 3]' 'text [::tcl::string::repeat A 3]' 'text $tcl_version'; do
-    got=$(printf '%s\nnewline\n' "$line" | render 2>/dev/null)
+# a bare safe interpreter would each let one through.  50,000 nested
+# brackets once overflowed Tcl's parser and killed tclsh with a signal.
+brackets=$(awk 'BEGIN { s = "text "; for (i = 0; i < 50000; i++) s = s "["; print s }')
+for line in 'text [string repeat A 3]' 'text [::tcl::string::repeat A 3]' 'text $tcl_version' "$brackets"; do
+    got=$(printf '%s\nnewline\n' "$line" | render 2>"$tmp/err")
     status=$?
-    [ -z "$got" ] && [ $status -eq 1 ] ||
-        fail "a script ran its own command: $line gave status $status, output: $got"
+    [ -z "$got" ] && [ $status -eq 1 ] && grep -q 'line 1: ' "$tmp/err" ||
+        fail "a script ran its own command: $(echo "$line" | cut -c1-40) gave status $status, output: $got"
+done
+
+# A macro that calls itself and a string that holds itself.
+for page in '.de a\n.a\n..\n.a\n' '.ds a x\\*a\n\\*a\n'; do
+    printf "$page" | "$roffscript" | render >/dev/null 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] && grep -q 'nest deeper than' "$tmp/err" ||
+        fail "endless nesting in $page gave status $status: $(cat "$tmp/err")"
+done
+
+# 40,000 nested .RS, each with a line, and a paragraph of 40,000 lines:
+# linear, they take about a second; quadratic, ten seconds or gigabytes.
+awk 'BEGIN { print "macro TH A 1"; for (i = 0; i < 40000; i++) print "macro RS\ntext x\nnewline" }' > "$tmp/deep"
+awk 'BEGIN { print "macro TH A 1"; for (i = 0; i < 40000; i++) print "text word\\ " i "\nnewline" }' > "$tmp/long"
+for script in deep long; do
+    (ulimit -v 300000; timeout 10 tclsh "$top/examples/markdown.tcl" "$tmp/$script" > "$tmp/out") ||
+        fail "the $script script took more than 10 s or 300 MB"
+done
+[ "$(wc -l < "$tmp/out")" -eq 3 ] || fail "the long paragraph did not come out as one"
+
+[ $failed -eq 0 ] || exit 1
+command -v cmark >/dev/null || { echo "markdown: no cmark; its check skipped"; exit 77; }
+for md in "$top"/tests/markdown/*.md; do
+    cmark "$md" | diff -u "${md%.md}.html" - || fail "cmark does not read $md as ${md%.md}.html"
 done
 exit $failed
