@@ -155,8 +155,10 @@ std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_candidates)
 
 // Classifies the 64 bytes at `chunk`; those from `end` on are stale bytes
 // of the block and count as nothing.  Suspect bytes are looked for only
-// when `skipping` lines that cannot fail.
-Chunk classify_chunk(const char *chunk, const char *end, bool skipping)
+// when `skipping` lines that cannot fail; fixed when this is compiled, so
+// that the output pass does not even look for candidates.
+template <bool skipping>
+Chunk classify_chunk(const char *chunk, const char *end)
 {
     bool has_candidates;
     Chunk masks = {line_feeds_and_candidates(chunk, &has_candidates), 0, 0};
@@ -214,13 +216,14 @@ bool take_line(const char *line, std::size_t extent)
 // Takes every whole line from `*line` up to `end`, and leaves `*line` at the
 // start of the unfinished line after them.  When `skipping`, a line that
 // cannot fail is only counted.  Returns false when the run must end.
-bool take_lines(char **line, char *end, bool skipping)
+template <bool skipping>
+bool take_lines(char **line, char *end)
 {
     char *start = *line;           // the start of the line being looked at
     bool may_cut_escape = false;   // that line has suspect bytes in earlier chunks
     bool has_quote = false;
     for (char *chunk = start; chunk < end; chunk += kChunkSize) {
-        Chunk masks = classify_chunk(chunk, end, skipping);
+        Chunk masks = classify_chunk<skipping>(chunk, end);
         // A chunk with no suspect byte may end many clean lines at once.
         // Only the first of them can be long: the others lie in the chunk.
         if (skipping && !may_cut_escape && !has_quote &&
@@ -310,7 +313,7 @@ bool take_all_lines(LineSelection selection)
             line = line_feed + 1;
             skipping = false;
         }
-        if (!take_lines(&line, end, skip_clean_lines))
+        if (!(skip_clean_lines ? take_lines<true>(&line, end) : take_lines<false>(&line, end)))
             return false;
         held = static_cast<std::size_t>(end - line);
         if (held == block.size) {
