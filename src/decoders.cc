@@ -10,6 +10,9 @@
 // is an error, never a shorter page; so are formats this program does not
 // read, rather than being taken for text.
 //
+// The decoder owns the compressed data: it is handed the first block, from
+// which the format was recognised, and the stream, from which it reads the
+// rest into a block of its own; the source asks it only for decoded bytes.
 // Each library keeps its own state (zlib's a few tens of KiB, bzip2's and
 // xz's what the data's block or dictionary size asks for): the program only
 // hands it blocks of its own.

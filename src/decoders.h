@@ -1,5 +1,5 @@
-// Compressed input: recognising gzip, bzip2 and xz data by their first
-// bytes, and turning them back into the page they hold.
+// Compressed input: recognising gzip, bzip2, xz and lzma data by their
+// first bytes, and turning them back into the page they hold.
 
 #ifndef ROFFSCRIPT_DECODERS_H
 #define ROFFSCRIPT_DECODERS_H
