@@ -1,0 +1,209 @@
+// What the program promises of any input, checked by translating one
+// document in this process: the fuzz target's checks, which a plain replay
+// of saved inputs runs as well.
+//
+// - A run that fails writes nothing and says why; a run that succeeds says
+//   nothing on standard error.
+// - Every line of the script is one command: a known command word and the
+//   number of arguments it takes, each argument one word under the script's
+//   quoting (backslash quotes the next byte, braces group, blank and tab
+//   separate, and dollar, bracket and semicolon never stand bare).
+// - The same bytes give the same script twice, and through a pipe (which is
+//   replayed from a temporary copy) the same script as from a file.
+// - A checking pass that translates every line reports exactly what one
+//   that skips the lines that cannot fail reports.
+//
+// The program's messages and script are caught by pointing the standard
+// streams of the C library at temporary files for the length of a run; the
+// fuzzer's and the sanitizers' own reports still reach the real standard
+// error.
+
+#include "checks.h"
+
+#include "lines.h"
+#include "run.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+// Reading a document from memory through a stream that has no position,
+// like a pipe.
+struct PipeSource {
+    const std::uint8_t *data;
+    std::size_t size, offset;
+};
+
+ssize_t pipe_read(void *cookie, char *buffer, std::size_t size)
+{
+    PipeSource *source = static_cast<PipeSource *>(cookie);
+    std::size_t n = std::min(size, source->size - source->offset);
+    std::memcpy(buffer, source->data + source->offset, n);
+    source->offset += n;
+    return static_cast<ssize_t>(n);
+}
+
+int pipe_seek(void *, off64_t *, int)
+{
+    errno = ESPIPE;
+    return -1;
+}
+
+std::string read_back(std::FILE *stream)
+{
+    std::string bytes;
+    std::rewind(stream);
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
+        bytes.append(chunk, n);
+    std::fclose(stream);
+    return bytes;
+}
+
+Result translate(std::FILE *input)
+{
+    // The program gives standard output a buffer of its own, so the script
+    // goes to a real file rather than to a memory stream.
+    std::FILE *out_stream = std::tmpfile();
+    std::FILE *err_stream = std::tmpfile();
+    if (out_stream == nullptr || err_stream == nullptr)
+        std::abort();
+    std::FILE *real_stdout = stdout, *real_stderr = stderr;
+    stdout = out_stream;
+    stderr = err_stream;
+    Result result;
+    result.status = translate_document(input, "fuzz");
+    stdout = real_stdout;
+    stderr = real_stderr;
+    std::fclose(input);
+    result.out = read_back(out_stream);
+    result.err = read_back(err_stream);
+    return result;
+}
+
+Result translate_file(const std::uint8_t *data, std::size_t size)
+{
+    // fmemopen wants a buffer of at least one byte even for no input.
+    static char empty;
+    void *buffer = size > 0 ? const_cast<std::uint8_t *>(data) : static_cast<void *>(&empty);
+    std::FILE *input = fmemopen(buffer, size, "r");
+    if (input == nullptr)
+        std::abort();
+    return translate(input);
+}
+
+Result translate_pipe(const std::uint8_t *data, std::size_t size)
+{
+    PipeSource source = {data, size, 0};
+    cookie_io_functions_t functions = {pipe_read, nullptr, pipe_seek, nullptr};
+    std::FILE *input = fopencookie(&source, "r", functions);
+    if (input == nullptr)
+        std::abort();
+    return translate(input);
+}
+
+// Splits one line of the script into its words, or returns false when the
+// line cannot be read as words.
+bool split_words(const std::string &line, std::vector<std::string> *words)
+{
+    std::size_t i = 0;
+    while (i < line.size()) {
+        std::string word;
+        if (line[i] == '{') {
+            int depth = 1;
+            for (++i; i < line.size() && depth > 0; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size())
+                    word += line[i++];
+                else if (line[i] == '{')
+                    ++depth;
+                else if (line[i] == '}' && --depth == 0)
+                    break;
+                word += line[i];
+            }
+            if (depth != 0)
+                return false;
+            ++i;
+        } else {
+            for (; i < line.size() && line[i] != ' ' && line[i] != '\t'; ++i) {
+                char byte = line[i];
+                if (byte == '\\') {
+                    if (++i == line.size())
+                        return false;
+                    word += line[i];
+                    continue;
+                }
+                if (byte == '$' || byte == '[' || byte == ';' || (word.empty() && byte == '"'))
+                    return false;
+                word += byte;
+            }
+        }
+        words->push_back(word);
+        if (i < line.size()) {
+            // Exactly one blank between words, none at the end.
+            if (line[i] != ' ' || ++i == line.size())
+                return false;
+        }
+    }
+    return true;
+}
+
+bool is_one_command(const std::string &line)
+{
+    std::vector<std::string> words;
+    if (!split_words(line, &words) || words.empty())
+        return false;
+    const std::string &command = words[0];
+    std::size_t arguments = words.size() - 1;
+    if (command == "text" || command == "char" || command == "font")
+        return arguments == 1;
+    if (command == "dash" || command == "tab" || command == "newline")
+        return arguments == 0 && line == command;
+    if (command == "macro" || command == "macro2")
+        return arguments >= 1 && line.compare(0, command.size() + 1, command + " ") == 0;
+    return false;
+}
+
+void check(bool ok)
+{
+    if (!ok)
+        std::abort();
+}
+
+}  // namespace
+
+void check_document(const std::uint8_t *data, std::size_t size)
+{
+    Result file = translate_file(data, size);
+    check(file.status == 0 || file.status == 1);
+    if (file.status == 1) {
+        check(file.out.empty());
+        check(!file.err.empty());
+    } else {
+        check(file.err.empty());
+        check(file.out.empty() || file.out.back() == '\n');
+        std::size_t start = 0;
+        while (start < file.out.size()) {
+            std::size_t end = file.out.find('\n', start);
+            check(is_one_command(file.out.substr(start, end - start)));
+            start = end + 1;
+        }
+    }
+
+    translate_every_line = true;
+    Result again = translate_file(data, size);
+    translate_every_line = false;
+    check(again.status == file.status && again.out == file.out && again.err == file.err);
+    Result piped = translate_pipe(data, size);
+    check(piped.status == file.status && piped.out == file.out && piped.err == file.err);
+}
