@@ -174,28 +174,43 @@ bool is_one_command(const std::string &line)
     return false;
 }
 
-void check(bool ok)
+std::string differs(const Result &got, const Result &expected)
 {
-    if (!ok)
-        std::abort();
+    if (got.status != expected.status)
+        return "status " + std::to_string(got.status) + ", not " + std::to_string(expected.status);
+    if (got.err != expected.err)
+        return "messages \"" + got.err.substr(0, 200) + "\", not \"" + expected.err.substr(0, 200) + "\"";
+    if (got.out != expected.out)
+        return "another script (" + std::to_string(got.out.size()) + " bytes, not " +
+               std::to_string(expected.out.size()) + ")";
+    return "";
 }
 
 }  // namespace
 
-void check_document(const std::uint8_t *data, std::size_t size)
+std::string check_document(const std::uint8_t *data, std::size_t size, int *status)
 {
     Result file = translate_file(data, size);
-    check(file.status == 0 || file.status == 1);
+    if (status != nullptr)
+        *status = file.status;
+    if (file.status != 0 && file.status != 1)
+        return "status " + std::to_string(file.status);
     if (file.status == 1) {
-        check(file.out.empty());
-        check(!file.err.empty());
+        if (!file.out.empty())
+            return "status 1 with a script";
+        if (file.err.empty())
+            return "status 1 without a message";
     } else {
-        check(file.err.empty());
-        check(file.out.empty() || file.out.back() == '\n');
+        if (!file.err.empty())
+            return "status 0 with messages: " + file.err.substr(0, 200);
+        if (!file.out.empty() && file.out.back() != '\n')
+            return "the script's last line has no line feed";
         std::size_t start = 0;
         while (start < file.out.size()) {
             std::size_t end = file.out.find('\n', start);
-            check(is_one_command(file.out.substr(start, end - start)));
+            std::string line = file.out.substr(start, end - start);
+            if (!is_one_command(line))
+                return "not one command: " + line.substr(0, 200);
             start = end + 1;
         }
     }
@@ -203,7 +218,11 @@ void check_document(const std::uint8_t *data, std::size_t size)
     translate_every_line = true;
     Result again = translate_file(data, size);
     translate_every_line = false;
-    check(again.status == file.status && again.out == file.out && again.err == file.err);
-    Result piped = translate_pipe(data, size);
-    check(piped.status == file.status && piped.out == file.out && piped.err == file.err);
+    std::string why = differs(again, file);
+    if (!why.empty())
+        return "translating every line in the checking pass gives " + why;
+    why = differs(translate_pipe(data, size), file);
+    if (!why.empty())
+        return "through a pipe: " + why;
+    return "";
 }

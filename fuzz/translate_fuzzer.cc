@@ -3,8 +3,15 @@
 
 #include "checks.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    check_document(data, size);
+    std::string broken = check_document(data, size);
+    if (!broken.empty()) {
+        std::fprintf(stderr, "broken: %s\n", broken.c_str());
+        std::abort();
+    }
     return 0;
 }
