@@ -158,19 +158,36 @@ bool split_words(const std::string &line, std::vector<std::string> *words)
     return true;
 }
 
+struct Command {
+    const char *name;
+    std::size_t arguments;
+    bool or_more;
+};
+
+#define EXACTLY false
+#define OR_MORE true
+#define SCRIPT_COMMAND(name, arguments, or_more) {#name, arguments, or_more},
+const Command kCommands[] = {
+#include "commands.def"
+};
+#undef SCRIPT_COMMAND
+#undef OR_MORE
+#undef EXACTLY
+
+// A known command, written bare, and the arguments it takes.
 bool is_one_command(const std::string &line)
 {
     std::vector<std::string> words;
     if (!split_words(line, &words) || words.empty())
         return false;
-    const std::string &command = words[0];
     std::size_t arguments = words.size() - 1;
-    if (command == "text" || command == "char" || command == "font")
-        return arguments == 1;
-    if (command == "dash" || command == "tab" || command == "newline")
-        return arguments == 0 && line == command;
-    if (command == "macro" || command == "macro2")
-        return arguments >= 1 && line.compare(0, command.size() + 1, command + " ") == 0;
+    for (const Command &command : kCommands) {
+        if (words[0] != command.name)
+            continue;
+        std::size_t length = words[0].size();
+        bool bare = line.compare(0, length, words[0]) == 0 && (line.size() == length || line[length] == ' ');
+        return bare && (command.or_more ? arguments >= command.arguments : arguments == command.arguments);
+    }
     return false;
 }
 

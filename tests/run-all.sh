@@ -1,10 +1,10 @@
 #!/bin/sh
 # Builds roffscript and runs every test: the plain build's suite (with the
-# memory checker where valgrind is installed) and the evaluation by Tcl of
-# every installed page's script, the suite again in a build
+# memory checker where valgrind is installed), the suite again in a build
 # without processor-specific vector code, the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer together with the check of
-# every installed manual page, and a bounded fuzzing run.  This is the
+# every installed manual page and the evaluation by Tcl of its script, and a
+# bounded fuzzing run.  This is the
 # README's test command and exactly what CI runs.
 set -eu
 cd "$(dirname "$0")/.."
@@ -30,11 +30,6 @@ echo "== plain build"
 cmake --preset default
 cmake --build build --parallel "$jobs"
 ctest --test-dir build --output-on-failure --parallel "$jobs"
-if command -v tclsh >/dev/null; then
-    tests/tclscripts.sh build/roffscript
-else
-    echo "tclscripts: no tclsh; skipped"
-fi
 
 echo "== portable build"
 cmake --preset portable
