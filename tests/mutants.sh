@@ -1,0 +1,105 @@
+#!/bin/sh
+# Plants one fault at a time in src/ (a condition inverted, a comparison
+# shifted, a boolean return flipped, a call deleted: tests/mutants.py finds
+# the places afresh each run), rebuilds incrementally and runs the fast
+# suite against it, and says which faults no test caught.  A fault whose
+# objects come out the same as the program's own (code this build does not
+# compile, or that the compiler reads the same) is counted apart, untested.
+# src/ is put back after every fault and however the run ends.  It takes a
+# while (several seconds a fault); it is not part of CI.
+# Usage: tests/mutants.sh [SOURCE...]   (default: every file in src/)
+# The build is build-mutants (or $MUTANTS_BUILD), optimised as the plain
+# build is, but without link-time optimisation or debug information, so
+# that a rebuild is quick and the same code gives the same objects.
+set -u
+cd "$(dirname "$0")/.."
+build=${MUTANTS_BUILD:-build-mutants}
+jobs=$(nproc 2>/dev/null || echo 2)
+if [ $# -gt 0 ]; then
+    sources="$*"
+else
+    sources=$(ls src/*.cc src/*.h)
+fi
+
+work=$(mktemp -d) || exit 2
+mkdir "$work/src"
+cp src/* "$work/src/"
+# Put back every source that differs from the copy taken at the start; a
+# plain copy gives it a new time, so the next build compiles it again.
+restore() {
+    for file in "$work"/src/*; do
+        cmp -s "$file" "src/${file##*/}" || cp "$file" "src/${file##*/}"
+    done
+}
+trap 'restore; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM HUP
+
+objects() {
+    find "$build" -path '*/CMakeFiles/roffscript*.dir/src/*.o' | sort | xargs md5sum
+}
+suite() {
+    # The replay of saved inputs first, which catches most faults soonest.
+    # A fault that writes without end meets a limit on files (1 GB) and on
+    # memory (4 GB) rather than filling the machine's.
+    (
+        ulimit -f 2000000
+        ulimit -v 4000000
+        ctest --test-dir "$build" --timeout 60 -R '^replay$' >"$work/ctest.log" 2>&1 &&
+            ctest --test-dir "$build" --timeout 60 --parallel "$jobs" --label-exclude full --stop-on-failure \
+                >"$work/ctest.log" 2>&1
+    )
+}
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" \
+        -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF >"$work/configure.log" 2>&1 || {
+        cat "$work/configure.log"
+        exit 2
+    }
+fi
+cmake --build "$build" --parallel "$jobs" >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 2; }
+suite || { echo "mutants: the suite fails with no fault planted:"; cat "$work/ctest.log"; exit 2; }
+objects >"$work/objects"
+
+# The places are found in the copy, so that the numbers stay put.
+copies=
+for file in $sources; do
+    copies="$copies $work/src/${file##*/}"
+done
+python3 tests/mutants.py list $copies | sed "s|$work/||" >"$work/faults"
+planted=$(wc -l <"$work/faults")
+echo "mutants: $planted faults to plant in$(echo " $sources" | tr '\n' ' ')"
+built=0 same=0 caught=0
+: >"$work/survivors"
+started=$(date +%s)
+while IFS="$(printf '\t')" read -r number where what; do
+    restore
+    python3 tests/mutants.py plant "$number" src $copies
+    if ! cmake --build "$build" --parallel "$jobs" >"$work/build.log" 2>&1; then
+        verdict="did not build"
+    else
+        built=$((built + 1))
+        if objects | cmp -s - "$work/objects"; then
+            same=$((same + 1))
+            verdict="same code"
+        elif suite; then
+            verdict=SURVIVED
+            echo "$where: $what" >>"$work/survivors"
+        else
+            caught=$((caught + 1))
+            failed=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*/\1/p' "$work/ctest.log" | head -n 1)
+            verdict="caught by ${failed:-a test}"
+        fi
+    fi
+    printf '%s/%s %s: %s  [%s]\n' "$number" "$planted" "$where" "$what" "$verdict"
+done <"$work/faults"
+restore
+cmake --build "$build" --parallel "$jobs" >/dev/null 2>&1
+
+tested=$((built - same))
+echo "mutants: $planted planted, $built built, $same of them the same code, $tested tested," \
+     "$caught caught ($((tested > 0 ? caught * 100 / tested : 100))%), in $(($(date +%s) - started)) s"
+if [ -s "$work/survivors" ]; then
+    echo "survivors:"
+    cat "$work/survivors"
+fi
