@@ -65,6 +65,23 @@ printf '\135\0\0\0\377\377\377\377\377\377\377\377\377' >"$work/in"
 expect "lzma asking for 4 GiB" 1 "Couldn't read \"-\": lzma data that needs more than 256 MiB of memory"
 printf '\050\265\057\375rest' >"$work/in"
 expect "zstd" 1 "Couldn't read \"-\": zstd-compressed data is not supported"
+# gzip's first two bytes and nothing else are gzip data cut short.
+printf '\037\213' >"$work/in"
+expect "gzip's magic alone" 1 "Couldn't read \"-\": truncated gzip data"
+{ gzip -c <"$page"; echo more; } >"$work/in"
+expect "gzip, then other bytes" 1 "Couldn't read \"-\": trailing garbage after gzip data"
+
+# A page whose compressed data takes many of the program's reads.
+seq 1 200000 >"$work/large.1"
+"$roffscript" "$work/large.1" >"$work/script"
+for format in gzip bzip2 xz; do
+    command -v "$format" >/dev/null || continue
+    "$format" -c <"$work/large.1" >"$work/large.$format"
+    cp "$work/large.$format" "$work/in"
+    expect "$format, a large page" 0 ""
+    head -c $(($(wc -c <"$work/large.$format") - 1)) "$work/large.$format" >"$work/in"
+    expect "$format, a large page less its last byte" 1 "Couldn't read \"-\": truncated $format data"
+done
 
 [ "$failures" -eq 0 ] && echo "compressed: gzip, bzip2 and xz read as files and pipes, cut short and damaged"
 [ "$failures" -eq 0 ]
