@@ -8,6 +8,9 @@
 # src/ is put back after every fault and however the run ends.  It takes a
 # while (several seconds a fault); it is not part of CI.
 # Usage: tests/mutants.sh [SOURCE...]   (default: every file in src/)
+# MUTANTS_NUMBERS="3 17 ..." plants only the faults of those numbers, as an
+# earlier run over the same sources numbered them: the survivors, say, once
+# a test has been added for them.
 # The build is build-mutants (or $MUTANTS_BUILD), optimised as the plain
 # build is, but without link-time optimisation or debug information, so
 # that a rebuild is quick and the same code gives the same objects; with
@@ -72,7 +75,14 @@ for file in $sources; do
     copies="$copies $work/src/${file##*/}"
 done
 python3 tests/mutants.py list $copies | sed "s|$work/||" >"$work/faults"
+if [ -n "${MUTANTS_NUMBERS:-}" ]; then
+    for number in $MUTANTS_NUMBERS; do
+        grep "^$number	" "$work/faults"
+    done >"$work/chosen"
+    mv "$work/chosen" "$work/faults"
+fi
 planted=$(wc -l <"$work/faults")
+total=$(python3 tests/mutants.py list $copies | wc -l)
 echo "mutants: $planted faults to plant in$(echo " $sources" | tr '\n' ' ')"
 built=0 same=0 caught=0
 : >"$work/survivors"
@@ -90,14 +100,14 @@ while IFS="$(printf '\t')" read -r number where what; do
             verdict="same code"
         elif suite; then
             verdict=SURVIVED
-            echo "$where: $what" >>"$work/survivors"
+            echo "$number $where: $what" >>"$work/survivors"
         else
             caught=$((caught + 1))
             failed=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*/\1/p' "$work/ctest.log" | head -n 1)
             verdict="caught by ${failed:-a test}"
         fi
     fi
-    printf '%s/%s %s: %s  [%s]\n' "$number" "$planted" "$where" "$what" "$verdict"
+    printf '%s/%s %s: %s  [%s]\n' "$number" "$total" "$where" "$what" "$verdict"
 done <"$work/faults"
 restore
 cmake --build "$build" --parallel "$jobs" >/dev/null 2>&1
