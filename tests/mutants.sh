@@ -8,7 +8,8 @@
 # src/ is put back after every fault and however the run ends.  It takes a
 # while (several seconds a fault); it is not part of CI.
 # Usage: tests/mutants.sh [SOURCE...]   (default: every file in src/)
-# MUTANTS_NUMBERS="3 17 ..." plants only the faults of those numbers, as an
+# MUTANTS_JOBS sets how many jobs build and test (the processors by
+# default). MUTANTS_NUMBERS="3 17 ..." plants only the faults of those numbers, as an
 # earlier run over the same sources numbered them: the survivors, say, once
 # a test has been added for them.
 # The build is build-mutants (or $MUTANTS_BUILD), optimised as the plain
@@ -18,7 +19,7 @@
 set -u
 cd "$(dirname "$0")/.."
 build=${MUTANTS_BUILD:-build-mutants}
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${MUTANTS_JOBS:-$(nproc 2>/dev/null || echo 2)}
 if [ $# -gt 0 ]; then
     sources="$*"
 else
@@ -42,17 +43,19 @@ objects() {
     find "$build" -path '*/CMakeFiles/roffscript*.dir/src/*.o' | sort | xargs md5sum
 }
 suite() {
-    # The replay of saved inputs and the compressed pages first, which catch
-    # most faults soonest.
-    # A fault that writes without end meets a limit on files (1 GB) and on
-    # memory (4 GB) rather than filling the machine's.
+    # The same tests as tests/fast.sh, the quickest catchers first: the
+    # replay of saved inputs and the compressed pages, then the test program
+    # in one process, stopping at its first failure, then the rest.  A fault
+    # that writes without end meets a limit on files (1 GB) and on memory
+    # (4 GB) rather than filling the machine's.
     (
         ulimit -f 2000000
         ulimit -v 4000000
         ctest --test-dir "$build" --timeout 60 --parallel "$jobs" -R '^(replay|compressed)$' --stop-on-failure \
             >"$work/ctest.log" 2>&1 &&
-            ctest --test-dir "$build" --timeout 60 --parallel "$jobs" --label-exclude full --stop-on-failure \
-                >"$work/ctest.log" 2>&1
+            timeout 300 "$build/tests/roffscript_tests" --gtest_fail_fast --gtest_brief=1 >"$work/ctest.log" 2>&1 &&
+            ctest --test-dir "$build" --timeout 60 --parallel "$jobs" --label-exclude 'full|gtest' \
+                --exclude-regex '^(replay|compressed)$' --stop-on-failure >"$work/ctest.log" 2>&1
     )
 }
 
@@ -103,7 +106,8 @@ while IFS="$(printf '\t')" read -r number where what; do
             echo "$number $where: $what" >>"$work/survivors"
         else
             caught=$((caught + 1))
-            failed=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (.*/\1/p' "$work/ctest.log" | head -n 1)
+            failed=$(sed -n -e 's/^[[:space:]]*[0-9]* - \(.*\) (.*/\1/p' -e 's/^\[  FAILED  \] \([^ ]*\).*/\1/p' \
+                "$work/ctest.log" | head -n 1)
             verdict="caught by ${failed:-a test}"
         fi
     fi
