@@ -71,6 +71,22 @@ expect "gzip's magic alone" 1 "Couldn't read \"-\": truncated gzip data"
 { gzip -c <"$page"; echo more; } >"$work/in"
 expect "gzip, then other bytes" 1 "Couldn't read \"-\": trailing garbage after gzip data"
 
+# A compressed file named on the command line is copied as well, and fails
+# the same way where the copy cannot be made.
+gzip -c <"$page" >"$work/named.gz"
+: >"$work/in"
+export TMPDIR="$work/missing"
+expect "gzip file with nowhere for the copy" 1 "Couldn't create temporary file: No such file or directory" \
+    "$work/named.gz"
+unset TMPDIR
+# A second gzip member whose first byte ends one read of compressed data:
+# the program must wait for the next before it can tell what follows.
+gzip -c <"$page" >"$work/member"
+{ cat "$work/member"; head -c $((16 * 1024 - 1 - $(wc -c <"$work/member"))) /dev/zero; cat "$work/member"; } \
+    >"$work/in"
+cat "$page" "$page" | "$roffscript" >"$work/script"
+expect "gzip member starting at the end of a read" 0 ""
+
 # A page whose compressed data takes many of the program's reads.
 seq 1 200000 >"$work/large.1"
 "$roffscript" "$work/large.1" >"$work/script"
