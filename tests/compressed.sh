@@ -79,10 +79,11 @@ export TMPDIR="$work/missing"
 expect "gzip file with nowhere for the copy" 1 "Couldn't create temporary file: No such file or directory" \
     "$work/named.gz"
 unset TMPDIR
-# A second gzip member whose first byte ends one read of compressed data:
-# the program must wait for the next before it can tell what follows.
+# A second gzip member whose first byte ends the second read of compressed
+# data: the program must keep it and wait for the next read before it can
+# tell what follows.
 gzip -c <"$page" >"$work/member"
-{ cat "$work/member"; head -c $((16 * 1024 - 1 - $(wc -c <"$work/member"))) /dev/zero; cat "$work/member"; } \
+{ cat "$work/member"; head -c $((32 * 1024 - 1 - $(wc -c <"$work/member"))) /dev/zero; cat "$work/member"; } \
     >"$work/in"
 cat "$page" "$page" | "$roffscript" >"$work/script"
 expect "gzip member starting at the end of a read" 0 ""
