@@ -90,7 +90,9 @@ echo "mutants: $planted faults to plant in$(echo " $sources" | tr '\n' ' ')"
 built=0 same=0 caught=0
 : >"$work/survivors"
 started=$(date +%s)
-while IFS="$(printf '\t')" read -r number where what; do
+# The list is read on its own descriptor, and what runs in the loop reads
+# nothing: a fault may make the program read its standard input.
+while IFS="$(printf '\t')" read -r number where what <&3; do
     restore
     python3 tests/mutants.py plant "$number" src $copies
     # Only what the fast suite runs on src/ links it.
@@ -112,7 +114,7 @@ while IFS="$(printf '\t')" read -r number where what; do
         fi
     fi
     printf '%s/%s %s: %s  [%s]\n' "$number" "$total" "$where" "$what" "$verdict"
-done <"$work/faults"
+done 3<"$work/faults" </dev/null
 restore
 cmake --build "$build" --parallel "$jobs" >/dev/null 2>&1
 
