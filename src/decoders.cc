@@ -57,7 +57,7 @@ lzma_stream xz_stream = LZMA_STREAM_INIT;
 // gzip: the magic number, the deflate method, and no reserved flag set.
 bool is_gzip_header(const unsigned char *bytes, std::size_t count)
 {
-    return count >= 10 && bytes[0] == 0x1f && bytes[1] == 0x8b && bytes[2] == 8 && (bytes[3] & 0xe0) == 0;
+    return count >= 4 && bytes[0] == 0x1f && bytes[1] == 0x8b && bytes[2] == 8 && (bytes[3] & 0xe0) == 0;
 }
 
 // bzip2: "BZh", a block size from 1 to 9, and the magic number that opens a

@@ -102,6 +102,41 @@ printf '\135\377\377\377\377\377\377\377\377\377\377\377\377' >"$work/in"
 expect "lzma asking for 4 GiB" 1 "Couldn't read \"-\": lzma data that needs more than 256 MiB of memory"
 printf '\050\265\057\375rest' >"$work/in"
 expect "zstd" 1 "Couldn't read \"-\": zstd-compressed data is not supported"
+# gzip's magic number, method and flags, and nothing else, are gzip data
+# cut short; its magic number alone is too little to tell.
+printf '\037\213\010\000' >"$work/in"
+expect "gzip's header alone" 1 "Couldn't read \"-\": truncated gzip data"
+{ gzip -c <"$page"; echo more; } >"$work/in"
+expect "gzip, then other bytes" 1 "Couldn't read \"-\": trailing garbage after gzip data"
+
+# A compressed file named on the command line is copied as well, and fails
+# the same way where the copy cannot be made.
+gzip -c <"$page" >"$work/named.gz"
+: >"$work/in"
+export TMPDIR="$work/missing"
+expect "gzip file with nowhere for the copy" 1 "Couldn't create temporary file: No such file or directory" \
+    "$work/named.gz"
+unset TMPDIR
+# A second gzip member whose first byte ends the second read of compressed
+# data: the program must keep it and wait for the next read before it can
+# tell what follows.
+gzip -c <"$page" >"$work/member"
+{ cat "$work/member"; head -c $((32 * 1024 - 1 - $(wc -c <"$work/member"))) /dev/zero; cat "$work/member"; } \
+    >"$work/in"
+cat "$page" "$page" | "$roffscript" >"$work/script"
+expect "gzip member starting at the end of a read" 0 ""
+
+# A page whose compressed data takes many of the program's reads.
+seq 1 200000 >"$work/large.1"
+"$roffscript" "$work/large.1" >"$work/script"
+for format in gzip bzip2 xz; do
+    command -v "$format" >/dev/null || continue
+    "$format" -c <"$work/large.1" >"$work/large.$format"
+    cp "$work/large.$format" "$work/in"
+    expect "$format, a large page" 0 ""
+    head -c $(($(wc -c <"$work/large.$format") - 1)) "$work/large.$format" >"$work/in"
+    expect "$format, a large page less its last byte" 1 "Couldn't read \"-\": truncated $format data"
+done
 
 [ "$failures" -eq 0 ] && echo "compressed: gzip, bzip2 and xz read as files and pipes, cut short and damaged"
 [ "$failures" -eq 0 ]

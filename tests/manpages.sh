@@ -6,19 +6,26 @@
 #   - standard output is empty exactly when the status is 1, and the same
 #     script comes out of the file and of the pipe;
 #   - a page that fails says why: the line limit, or an error with its line;
-#     a page that converts says nothing.
+#     a page that converts says nothing;
+#   - Tcl evaluates the script of a page that converts, in a safe interpreter
+#     holding the eight commands at their exact number of arguments
+#     (tests/scripts.tcl), so that every argument stays one word and every
+#     line one command; skipped where tclsh is missing.
 # Prints the counts.  Usage: manpages.sh ROFFSCRIPT [MANDIR]
 set -u
 
 if [ "${1:-}" = --check ]; then
     # One batch of pages: prints one word per page (converted, too-long,
-    # errors), or "FAIL page: reason" and a failing status.
+    # errors), or "FAIL page: reason" and a failing status; then one tclsh
+    # evaluates the scripts of the pages converted, printing "evaluated" or
+    # "FAIL page: reason" for each.
     shift
     roffscript=$1
     shift
     work=$(mktemp -d) || exit 2
     trap 'rm -rf "$work"' EXIT
     failed=0
+    n=0
     for page in "$@"; do
         case $page in
             *.gz) gzip -dc -- "$page" ;;
@@ -54,6 +61,9 @@ if [ "${1:-}" = --check ]; then
             why="status 0 with messages"
         elif [ $file_status -eq 0 ]; then
             echo converted
+            n=$((n + 1))
+            mv "$work/out.file" "$work/$n.script"
+            printf '%s\n%s\n' "$page" "$work/$n.script" >>"$work/list"
         elif grep -q '^Too long line\. Max is 3999 chars\.$' "$work/err.file"; then
             echo too-long
         elif grep -q ' on line [0-9][0-9]*\.$' "$work/err.file"; then
@@ -66,6 +76,9 @@ if [ "${1:-}" = --check ]; then
             failed=1
         fi
     done
+    if [ -s "$work/list" ] && command -v tclsh >/dev/null; then
+        tclsh "$(dirname "$0")/scripts.tcl" "$work/list" || failed=1
+    fi
     exit $failed
 fi
 
@@ -93,8 +106,14 @@ converted=$(grep -c '^converted$' "$results")
 too_long=$(grep -c '^too-long$' "$results")
 errors=$(grep -c '^errors$' "$results")
 unreadable=$(grep -c '^unreadable$' "$results")
+evaluated=$(grep -c '^evaluated$' "$results")
 grep '^FAIL ' "$results" | head -n 20
 failures=$(grep -c '^FAIL ' "$results")
 echo "manpages: $pages pages, $converted converted, $too_long rejected by the line limit," \
      "$errors rejected for translation errors, $unreadable unreadable, $failures failed"
+if command -v tclsh >/dev/null; then
+    echo "manpages: Tcl evaluated $evaluated scripts"
+else
+    echo "manpages: no tclsh, so Tcl evaluated no script"
+fi
 [ "$status" -eq 0 ] && [ "$failures" -eq 0 ]

@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs the build into a scratch prefix and builds the Debian package,
-# and checks that both hold the program and its manual page, that the page
-# renders without warnings and that roffscript converts it, that the
-# program is hardened, and that the package holds its documents, keeps no
-# unneeded sections in the program and, where lintian is installed, passes
-# lintian --pedantic without an error or a warning.
+# and checks that both hold exactly the files tests/package-contents lists
+# (the package with their permissions), that the manual page renders
+# without warnings and that roffscript converts it, that the program is
+# hardened, and that the package has its control fields, keeps no unneeded
+# sections in the program and, where lintian is installed, passes lintian
+# --pedantic without an error or a warning.
 # Usage: package.sh BUILD_DIRECTORY [CONFIGURATION]
 set -eu
 build=$(cd "$1" && pwd)
@@ -12,11 +13,14 @@ config=${2-}
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package: $*" >&2; exit 1; }
+contents=$(cd "$(dirname "$0")" && pwd)/package-contents
+grep -v '^#' "$contents" >"$scratch/listed"
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-[ -x "$scratch/prefix/bin/roffscript" ] || fail "no bin/roffscript in the install tree"
+sed 's|^[^ ]* usr/||' "$scratch/listed" >"$scratch/listed.tree"
+(cd "$scratch/prefix" && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort) >"$scratch/tree"
+diff -u "$scratch/listed.tree" "$scratch/tree" >&2 || fail "the install tree holds other files than $contents lists"
 page=$scratch/prefix/share/man/man1/roffscript.1.gz
-[ -f "$page" ] || fail "no share/man/man1/roffscript.1.gz in the install tree"
 gzip -dc "$page" >"$scratch/roffscript.1" || fail "the manual page is not gzip-compressed"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 grep -q "roffscript $version" "$scratch/roffscript.1" || fail "the manual page does not show version $version"
@@ -46,11 +50,8 @@ if command -v dpkg-deb >/dev/null; then
     # permissions are seen not to depend on it.
     (umask 077 && cd "$scratch" && cpack -G DEB --config "$build/CPackConfig.cmake" >/dev/null) || fail "cpack failed"
     deb=$(ls "$scratch"/roffscript_*.deb)
-    contents=$(dpkg-deb -c "$deb")
-    for file in usr/bin/roffscript usr/share/man/man1/roffscript.1.gz usr/share/doc/roffscript/changelog.gz \
-        usr/share/doc/roffscript/copyright usr/share/doc/roffscript/examples/greet.1; do
-        echo "$contents" | grep -q " \./$file\$" || fail "the package has no /$file"
-    done
+    dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $1, $6 }' | LC_ALL=C sort -k2 >"$scratch/packaged"
+    diff -u "$scratch/listed" "$scratch/packaged" >&2 || fail "the package holds other files than $contents lists"
     info=$(dpkg-deb -I "$deb")
     for field in "Package: roffscript" "Version: $version" "Maintainer: " "Depends: " "Description: "; do
         echo "$info" | grep -q "^ $field" || fail "the package has no '$field' field"
@@ -60,7 +61,7 @@ if command -v dpkg-deb >/dev/null; then
         unneeded=$(readelf -SW "$scratch/deb/usr/bin/roffscript" | sed -n 's/.*\] \(\.comment\|\.note\|\.debug_[a-z]*\) .*/\1/p')
         [ -z "$unneeded" ] || fail "the packaged program keeps sections it does not need:" $unneeded
     fi
-    echo "package: $(basename "$deb") holds the program, its manual page, changelog, copyright and examples"
+    echo "package: $(basename "$deb") holds exactly the files listed, with their permissions"
     if command -v lintian >/dev/null; then
         report=$(lintian --pedantic --fail-on error,warning "$deb" 2>"$scratch/lintian.err") ||
             fail "lintian rejects the package: $report $(cat "$scratch/lintian.err")"

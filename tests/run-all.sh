@@ -1,53 +1,39 @@
 #!/bin/sh
 # Builds roffscript and runs every test: the plain build's suite (with the
-# memory checker where valgrind is installed) and the evaluation by Tcl of
-# every installed page's script, the suite again in a build
+# memory checker where valgrind is installed), the suite again in a build
 # without processor-specific vector code, the whole suite again under
 # AddressSanitizer and UndefinedBehaviorSanitizer together with the check of
-# every installed manual page, and a bounded fuzzing run.  This is the
-# README's test command and exactly what CI runs.
+# every installed manual page and the evaluation by Tcl of its script, and a
+# bounded fuzzing run: the README's full test command, for CI and releases,
+# and exactly what CI runs.  tests/fast.sh is the one for changing the code.
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${FUZZ_SECONDS:-60}
 
-# A fresh machine has all of this; install what a slimmer one lacks.
-missing=
-command -v cmake >/dev/null || missing="$missing cmake"
-command -v g++ >/dev/null || missing="$missing g++"
-command -v clang++ >/dev/null || missing="$missing clang"
-command -v tclsh >/dev/null || missing="$missing tcl"
-[ -e /usr/lib/x86_64-linux-gnu/cmake/GTest/GTestConfig.cmake ] || [ -d /usr/src/googletest ] || missing="$missing libgtest-dev"
-command -v lintian >/dev/null || missing="$missing lintian"
-[ -e /usr/include/zlib.h ] || missing="$missing zlib1g-dev"
-[ -e /usr/include/bzlib.h ] || missing="$missing libbz2-dev"
-[ -e /usr/include/lzma.h ] || missing="$missing liblzma-dev"
-if [ -n "$missing" ] && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
-    apt-get update -q && apt-get install -y -q $missing
-fi
+started=$(date +%s)
+stage() { echo "== $* (at $(($(date +%s) - started)) s)"; }
 
-echo "== plain build"
+# What a slim machine lacks is installed first, and said so.
+tests/install-deps.sh
+
+stage "plain build"
 cmake --preset default
 cmake --build build --parallel "$jobs"
 ctest --test-dir build --output-on-failure --parallel "$jobs"
-if command -v tclsh >/dev/null; then
-    tests/tclscripts.sh build/roffscript
-else
-    echo "tclscripts: no tclsh; skipped"
-fi
 
-echo "== portable build"
+stage "portable build"
 cmake --preset portable
 cmake --build build-portable --parallel "$jobs"
 ctest --test-dir build-portable --output-on-failure --parallel "$jobs" --exclude-regex '^(valgrind|package)'
 
-echo "== sanitizer build"
+stage "sanitizer build"
 cmake --preset sanitize
 cmake --build build-sanitize --parallel "$jobs"
 ctest --test-dir build-sanitize --output-on-failure --parallel "$jobs" --exclude-regex '^manpages$'
 tests/manpages.sh build-sanitize/roffscript
 
-echo "== fuzzing for ${fuzz_seconds}s"
+stage "fuzzing for ${fuzz_seconds}s"
 cmake --preset fuzz -DBUILD_TESTING=ON
 cmake --build build-fuzz --parallel "$jobs" --target translate_fuzzer case_inputs
 rm -rf build-fuzz/seeds build-fuzz/corpus
@@ -67,3 +53,4 @@ build-fuzz/translate_fuzzer -max_total_time="$fuzz_seconds" -max_len=40000 -prin
 }
 grep -E '^stat::(number_of_executed_units|peak_rss_mb)' build-fuzz/fuzz.log
 echo "fuzz: $(ls build-fuzz/corpus | wc -l) inputs in the corpus, from $(ls build-fuzz/seeds | wc -l) seeds"
+stage "all passed"
