@@ -81,7 +81,7 @@ char *translate_escape(char *out, const char **escape, const char *line_end)
         return put_literal(out, "text .\n");
     case '&':
         return out;
-    case '0':
+    case kDigitSpaceLetter:
         return put_literal(out, "text { }\n");
     case '(':
         if (after[1] == '\0' || after[2] == '\0') {

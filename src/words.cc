@@ -261,7 +261,7 @@ char *put_word(char *out, const char *start, int length)
             const char *end = numbered_character_end(p + 3, start + length);
             remaining -= static_cast<int>(end - p);
             p = end;
-        } else if (p[1] == '0') {
+        } else if (p[1] == kDigitSpaceLetter) {
             *out++ = ' ';
             p += 2;
             remaining -= 2;

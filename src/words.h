@@ -41,6 +41,10 @@ inline bool starts_numbered_character(const char *backslash)
     return backslash[1] == 'N' && backslash[2] == '\'';
 }
 
+// A digit-width space, "\0", is read alike too: the backslash and this
+// byte, and nothing more.
+constexpr char kDigitSpaceLetter = '0';
+
 // Where the numbered character whose digits start at `digits`, just after
 // its "\N'", ends: past its closing apostrophe, or where the line or
 // `limit`, the farthest it may go, comes first.
