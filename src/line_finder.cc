@@ -244,8 +244,12 @@ bool take_lines(char **line, char *end)
             masks.cutting &= ~before;
             masks.quotes &= ~before;
             std::size_t extent = static_cast<std::size_t>(line_feed - start);
-            if (!skipping || extent >= static_cast<std::size_t>(kMaxLineLength) ||
-                ((may_cut_escape || has_quote) && line_may_fail(start, line_feed, {may_cut_escape, has_quote}))) {
+            bool take = !skipping || extent >= static_cast<std::size_t>(kMaxLineLength);
+            if (!take && (may_cut_escape || has_quote)) {
+                *line_feed = '\0';
+                take = line_may_fail(start, line_feed, {may_cut_escape, has_quote});
+            }
+            if (take) {
                 *line_feed = '\0';
                 if (!take_line(start, extent))
                     return false;

@@ -35,68 +35,46 @@ static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kMaxLineLength + kNum
                   kOutputBlockSize,
               "the longest macro line must fit in the output block");
 
-// Puts the word that starts at `*word` at `out` and returns the end; moves
-// `*word` to the end of the word: the byte that stopped it, or the line's
-// NUL.
-char *translate_word(char *out, const char **word_position)
+// Where the word that starts at `word` ends: at the byte that stopped it,
+// or at the line's NUL.  `*start` is where its content starts, and
+// `*unclosed` says that a double quote opened it and none closed it.
+const char *word_end(const char *word, const char **start, bool *unclosed)
 {
-    const char *word = *word_position;
-    const char *start = word;
-    const char *p;
+    *unclosed = false;
     if (*word == '"') {
-        start = word + 1;
-        p = start;
+        *start = word + 1;
+        const char *p = *start;
         while (*p != '\0' && *p != '"')
             ++p;
-        if (*p == '\0')
-            report_line_error(LineError::kUnclosedQuote);
-    } else {
-        // The first byte belongs to the word whatever it is; from the second
-        // on, each apostrophe turns protection of whitespace on or off.
-        bool is_protected = false;
-        for (p = word + 1; *p != '\0'; ++p) {
-            if (*p == '\'')
-                is_protected = !is_protected;
-            else if (!is_protected && is_space(*p))
-                break;
-        }
+        *unclosed = *p == '\0';
+        return p;
     }
-    *word_position = p;
-    return put_word(out, start, static_cast<int>(p - start));
+    // The first byte belongs to the word whatever it is; from the second
+    // on, each apostrophe turns protection of whitespace on or off.
+    *start = word;
+    bool is_protected = false;
+    const char *p = word + 1;
+    for (; *p != '\0'; ++p) {
+        if (*p == '\'')
+            is_protected = !is_protected;
+        else if (!is_protected && is_space(*p))
+            break;
+    }
+    return p;
 }
 
-}  // namespace
-
-// Only a word left open by a double quote is reported.  A NUL may end the
-// line inside a quoted word, so it always counts.  Of the double quotes,
-// only the line's last can leave a word open: any other is followed by one
-// that closes its word.  And it opens a word only where translate_macro_line
-// starts one: right after the macro's period or apostrophe, after
-// whitespace, or after a quote that closed the word before.  Any other byte
-// before it belongs to a word that the quote closes or lies inside.
-bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen)
+// Calls `take_word(start, end, unclosed)` for each word of the macro call
+// `line`, the macro's name first: the one place that says how a macro line
+// splits into words.
+template <typename TakeWord>
+void for_each_word(const char *line, TakeWord take_word)
 {
-    if (seen.cut_short)
-        return true;
-    if (!seen.quote)
-        return false;
-    const char *quote = end;
-    while (quote > line + 1 && *--quote != '"') {
-    }
-    return quote <= line + 1 || quote[-1] == '"' || is_space(quote[-1]);
-}
-
-void translate_macro_line(const char *line, std::size_t extent)
-{
-    // A period or apostrophe alone, or followed by whitespace, is no call.
-    if (line[1] == '\0' || is_space(line[1]))
-        return;
-    char *out = output_space(sizeof "macro2 \n" + kMacroRoomPerLineByte * extent + kNumberedCharacterSize);
-    out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
     const char *p = line + 1;
     for (;;) {
-        *out++ = ' ';
-        out = translate_word(out, &p);
+        const char *start;
+        bool unclosed;
+        p = word_end(p, &start, &unclosed);
+        take_word(start, p, unclosed);
         if (*p == '\0')
             break;
         // Step over the closing quote or the whitespace that ended the word,
@@ -107,6 +85,53 @@ void translate_macro_line(const char *line, std::size_t extent)
         if (*p == '\0')
             break;
     }
+}
+
+// A period or apostrophe alone, or followed by whitespace, is no call.
+bool is_call(const char *line)
+{
+    return line[1] != '\0' && !is_space(line[1]);
+}
+
+}  // namespace
+
+// Only a word left open by a double quote is reported.  Of the double
+// quotes, only the line's last can leave a word open: any other is followed
+// by one that closes its word.  And it opens a word only where a word
+// starts: right after the macro's period or apostrophe, after whitespace,
+// or after a quote that closed the word before.  Any other byte before it
+// belongs to a word that the quote closes or lies inside.  A line that
+// passes that test, or that a NUL may end early, is split into its words to
+// tell for sure, without writing them.
+bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen)
+{
+    if (!seen.cut_short) {
+        if (!seen.quote)
+            return false;
+        const char *quote = end;
+        while (quote > line + 1 && *--quote != '"') {
+        }
+        if (quote > line + 1 && quote[-1] != '"' && !is_space(quote[-1]))
+            return false;
+    }
+    bool open = false;
+    if (is_call(line))
+        for_each_word(line, [&open](const char *, const char *, bool unclosed) { open = open || unclosed; });
+    return open;
+}
+
+void translate_macro_line(const char *line, std::size_t extent)
+{
+    if (!is_call(line))
+        return;
+    char *out = output_space(sizeof "macro2 \n" + kMacroRoomPerLineByte * extent + kNumberedCharacterSize);
+    out = line[0] == '.' ? put_literal(out, "macro") : put_literal(out, "macro2");
+    for_each_word(line, [&out](const char *start, const char *end, bool unclosed) {
+        if (unclosed)
+            report_line_error(LineError::kUnclosedQuote);
+        *out++ = ' ';
+        out = put_word(out, start, static_cast<int>(end - start));
+    });
     *out++ = '\n';
     output_advance(out);
 }

@@ -13,6 +13,8 @@
 #include "output.h"
 #include "words.h"
 
+#include <cstring>
+
 
 namespace {
 
@@ -109,11 +111,19 @@ char *translate_escape(char *out, const char **escape, const char *line_end)
 
 }  // namespace
 
-// Only a "\(" cut short is reported, and the line finder's suspects cover
-// it exactly.
-bool text_line_may_fail(LineSuspects seen)
+// Only a "\(" cut short is reported.  A NUL may end the line just after
+// one; otherwise its backslash and parenthesis must be among the last three
+// bytes.  The line finder also counts a parenthesis at the end of a chunk
+// as near a line feed, whatever follows it, so its word is checked here.
+bool text_line_may_fail(const char *line, const char *end, LineSuspects seen)
 {
-    return seen.cut_short;
+    if (!seen.cut_short)
+        return false;
+    std::size_t length = static_cast<std::size_t>(end - line);
+    if (std::memchr(line, '\0', length) != nullptr)
+        return true;
+    return (length >= 2 && end[-2] == '\\' && end[-1] == kCutShortSuspect) ||
+           (length >= 3 && end[-3] == '\\' && end[-2] == kCutShortSuspect);
 }
 
 void translate_text_line(const char *line, std::size_t extent)

@@ -42,14 +42,15 @@ struct LineSuspects {
     bool cut_short;   // a NUL, or a parenthesis in the last two bytes
     bool quote;       // a double quote
 };
-bool text_line_may_fail(LineSuspects seen);
+bool text_line_may_fail(const char *line, const char *end, LineSuspects seen);
 bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen);
 
 // Whether the line from `line` to `end`, in which the finder saw `seen`,
-// could be reported bad.
+// could be reported bad.  The line is NUL-terminated at `end`, so a rule
+// may read it as its translator would.
 inline bool line_may_fail(const char *line, const char *end, LineSuspects seen)
 {
-    return is_macro_line(line) ? macro_line_may_fail(line, end, seen) : text_line_may_fail(seen);
+    return is_macro_line(line) ? macro_line_may_fail(line, end, seen) : text_line_may_fail(line, end, seen);
 }
 
 // Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
