@@ -19,6 +19,8 @@
 
 #include "decoders.h"
 
+#include "stream_read.h"
+
 #include <bzlib.h>
 #include <cerrno>
 #include <cstdint>
@@ -350,21 +352,13 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
 }
 
 // Reads up to `size` more compressed bytes to `into` and sets `*count`, 0
-// at the end of the input.  Once a read finds the end, no more is read: a
-// terminal would otherwise wait for a second end-of-file.
+// at the end of the input.
 bool read_more_compressed(unsigned char *into, std::size_t size, std::size_t *count, const char **reason)
 {
-    *count = compressed_ended ? 0 : std::fread(into, 1, size, compressed_stream);
-    if (*count == 0) {
-        if (!compressed_ended && std::ferror(compressed_stream)) {
-            *reason = std::strerror(errno);
-            return false;
-        }
-        compressed_ended = true;
-    } else if (*count < size && std::feof(compressed_stream)) {
-        compressed_ended = true;
-    }
-    return true;
+    if (read_stream(compressed_stream, into, size, count, &compressed_ended))
+        return true;
+    *reason = std::strerror(errno);
+    return false;
 }
 
 }  // namespace

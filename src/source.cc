@@ -24,6 +24,7 @@
 
 #include "decoders.h"
 #include "messages.h"
+#include "stream_read.h"
 
 #include <cerrno>
 #include <climits>
@@ -53,9 +54,7 @@ struct Input {
     std::fpos_t start{};     // where the checking pass started reading
     const char *name = "-";
     bool format_known = false;
-    // Once a read finds the end, the pass reads no more: a terminal would
-    // otherwise wait for a second end-of-file.
-    bool ended = false;
+    bool ended = false;   // a read found the end: the pass reads no more
     // Set by the rewind: the bytes handed on now are those the checking
     // pass read, handed on again.
     bool replaying = false;
@@ -156,17 +155,10 @@ bool open_spool()
 // `*count` to their number, 0 at its end.
 bool read_raw(char *block, std::size_t size, std::size_t *count)
 {
-    *count = input.ended ? 0 : std::fread(block, 1, size, input.stream);
-    if (*count == 0) {
-        if (!input.ended && std::ferror(input.stream)) {
-            report_read_error();
-            return false;
-        }
-        input.ended = true;
-    } else if (*count < size && std::feof(input.stream)) {
-        input.ended = true;
-    }
-    return true;
+    if (read_stream(input.stream, block, size, count, &input.ended))
+        return true;
+    report_read_error();
+    return false;
 }
 
 // Looks at the first `count` bytes of the input, read into `block`.  If they
