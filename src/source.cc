@@ -269,8 +269,6 @@ bool read_again(char *block, std::size_t size, std::size_t *count)
 bool open_source(std::FILE *stream, const char *name)
 {
     input = Input{};
-    // Nothing is held from a run before; only the fuzzer runs more than one.
-    drop_line_messages();
     input.original = input.stream = stream;
     input.name = name;
     spool = nullptr;
