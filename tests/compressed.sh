@@ -88,6 +88,10 @@ for case in bad long; do
     expect "damaged gzip with $case lines" 1 "Couldn't read \"-\": corrupt gzip data"
 done
 
+# More messages than the held block takes are all told, in order.
+yes '\(' | head -n 200 | gzip -c >"$work/in"
+expect "gzip with 200 bad lines" 1 "$(seq 1 200 | sed 's/.*/Bad \\( sequence on line &./')"
+
 # NUL padding after gzip data, as block devices leave it, is skipped.
 { gzip -c <"$page"; head -c 512 /dev/zero; } >"$work/in"
 expect "gzip padded with NULs" 0 ""
