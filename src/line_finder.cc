@@ -40,19 +40,15 @@ namespace {
 // Lines are looked for a chunk at a time, one bit of a mask per byte.
 constexpr std::size_t kChunkSize = 64;
 
-// The block holds many lines, and always more than the longest line that
-// may be translated, so such a line is always whole in it.  It is followed
-// by room for a NUL after a last line that has no line feed, for a last
-// chunk that runs past the end of what was read to be loaded whole, and for
-// the translators' reads past a line's NUL.  It and the output block are
-// all the memory a run fills as it goes, so together they are what a large
-// page costs over a small one; the output block gets the larger share,
-// since every write into a pipe may wake its reader.
-constexpr std::size_t kReadBlockSize = 16 * 1024;
-static_assert(kReadBlockSize > static_cast<std::size_t>(kLineBufferSize),
+// Each pass reads into the output gate's idle block, less its last
+// kChunkSize bytes.  It holds many lines, and always more than the longest
+// line that may be translated, so such a line is always whole in it.  The
+// bytes left over are room for a NUL after a last line that has no line
+// feed, for a last chunk that runs past the end of what was read to be
+// loaded whole, and for the translators' reads past a line's NUL.
+static_assert(kOutputBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
               "the read block must hold the longest line with its line feed");
 static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
-char read_block[kReadBlockSize + kChunkSize];
 
 // The line feeds of a chunk, and its suspect bytes of two kinds: those that
 // may end a "\(" escape too soon, and double quotes, which may open a macro
@@ -267,23 +263,17 @@ bool take_lines(char **line, char *end)
     return true;
 }
 
-// The block that a pass reads into, and how much of it it fills; what
-// lies past that is slack of kChunkSize bytes.  While the output gate's
-// block is idle it serves as a larger read block: the input is read in a
-// third as many calls.
+// The block that a pass reads into, and how much of it it fills.
 struct ReadBlock {
     char *bytes;
     std::size_t size;
 };
-static_assert(kOutputBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
-              "the output block, read into, must hold the longest line with its line feed");
 
 ReadBlock read_block_for_pass()
 {
     std::size_t size;
-    if (char *idle = idle_output_block(&size))
-        return {idle, size - kChunkSize};
-    return {read_block, kReadBlockSize};
+    char *bytes = idle_block(&size);
+    return {bytes, size - kChunkSize};
 }
 
 }  // namespace

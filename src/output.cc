@@ -17,8 +17,8 @@ namespace {
 char output_block[kOutputBlockSize];
 std::size_t output_block_length = 0;
 
-// Where the checking pass's commands go.  A page touches as much of it as
-// its longest line that may fail asks for.
+// Where the checking pass's commands go.  The output pass reads its input
+// into it.
 char discarded_block[kOutputBlockSize];
 
 #ifdef ROFFSCRIPT_SELF_CHECKS
@@ -66,12 +66,10 @@ void output_advance(const char *end)
         output_block_length = static_cast<std::size_t>(end - output_block);
 }
 
-char *idle_output_block(std::size_t *size)
+char *idle_block(std::size_t *size)
 {
-    if (output_pass != 0)
-        return nullptr;
     *size = kOutputBlockSize;
-    return output_block;
+    return output_pass != 0 ? discarded_block : output_block;
 }
 
 int output_failure()

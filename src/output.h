@@ -26,11 +26,12 @@ constexpr std::size_t kOutputBlockSize = 48 * 1024;
 char *output_space(std::size_t count);
 void output_advance(const char *end);
 
-// While the checking pass writes nothing, the output block is idle, and the
-// line finder may read into it: a larger block than its own, so the input
-// is read in fewer calls.  Returns the block and sets `*size`, or returns
-// nullptr while the output pass writes.
-char *idle_output_block(std::size_t *size);
+// The gate has two blocks, and each pass writes into only one of them: the
+// checking pass into the block whose bytes are never written out, the output
+// pass into the output block.  The other is idle for the whole pass, and the
+// line finder reads into it, so that the input is read in large blocks at no
+// cost in memory.  Returns the idle block and sets `*size`.
+char *idle_block(std::size_t *size);
 
 // The errno of the first failed write, or 0.
 int output_failure();
