@@ -33,6 +33,15 @@ void expect_outcome(const Outcome &got, const std::string &out, const std::strin
     EXPECT_EQ(got.status, status);
 }
 
+// Runs the program with the Nth call it makes to `call` failing with `error`.
+Outcome run_with_failing_call(Invocation run, const std::string &call, int number, int error)
+{
+    run.environment.push_back("FAIL_CALL=" + call + " " + std::to_string(number) + " " + std::to_string(error));
+    run.environment.push_back("LD_PRELOAD=" FAILING_CALL_LIBRARY);
+    run.environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    return run_roffscript(run);
+}
+
 TEST(CommandLine, TwoArgumentsAreAUsageError)
 {
     Invocation run;
@@ -60,6 +69,34 @@ TEST(ReadErrors, DirectoryOnStandardInput)
     Invocation run;
     run.stdin_path = "/";
     expect_outcome(run_roffscript(run), "", "Couldn't read \"-\": Is a directory\n", 1);
+}
+
+// A disk that fails a read, or a file system that cannot say where a file
+// stands or go back there: whichever pass meets it, the run says why and
+// writes nothing.
+TEST(ReadErrors, FailedCallOnTheInputWritesNothing)
+{
+    TempFile small(kSample);
+    TempFile large(std::string(100 * 1000, '.') + "\n");
+    const struct {
+        const TempFile *file;
+        const char *call;
+        int number;
+    } failures[] = {
+        {&small, "fstat", 1},     // before anything is read
+        {&small, "fgetpos", 1},   // where the checking pass starts
+        {&small, "fread", 1},     // the first block, which says whether the input is compressed
+        {&large, "fread", 2},     // a block in the middle of the checking pass
+        {&small, "fsetpos", 1},   // back to where the checking pass started
+        {&small, "fread", 2},     // the output pass's read
+    };
+    for (const auto &failure : failures) {
+        SCOPED_TRACE(std::string(failure.call) + " call " + std::to_string(failure.number));
+        Invocation run;
+        run.args = {failure.file->path};
+        expect_outcome(run_with_failing_call(run, failure.call, failure.number, EIO), "",
+                       "Couldn't read \"" + failure.file->path + "\": Input/output error\n", 1);
+    }
 }
 
 TEST(WriteErrors, FullDiskIsAFailure)
@@ -151,6 +188,18 @@ TEST(Pipes, TemporaryCopyCannotBeWritten)
     expect_outcome(run_roffscript(run), "", "Couldn't write temporary file: File too large\n", 1);
 }
 
+int entries_in(const char *folder)
+{
+    DIR *dir = opendir(folder);
+    int entries = 0;
+    while (readdir(dir) != nullptr)
+        ++entries;
+    closedir(dir);
+    return entries - 2;
+}
+
+// The copy has no name, or where the file system cannot make such a file
+// (EOPNOTSUPP) a name that is removed at once: either way nothing is left.
 TEST(Pipes, TemporaryCopyGoesWhereTmpdirSaysAndLeavesNothing)
 {
     char folder[] = "/tmp/roffscript-tmpdir-XXXXXX";
@@ -159,16 +208,15 @@ TEST(Pipes, TemporaryCopyGoesWhereTmpdirSaysAndLeavesNothing)
     run.input = kSample;
     run.environment = {std::string("TMPDIR=") + folder};
     expect_outcome(run_roffscript(run), kSampleScript, "", 0);
-    DIR *dir = opendir(folder);
-    int entries = 0;
-    while (readdir(dir) != nullptr)
-        ++entries;
-    closedir(dir);
-    EXPECT_EQ(entries, 2) << "the copy was left behind";
+    EXPECT_EQ(entries_in(folder), 0) << "the copy was left behind";
+    expect_outcome(run_with_failing_call(run, "open", 1, EOPNOTSUPP), kSampleScript, "", 0);
+    EXPECT_EQ(entries_in(folder), 0) << "the named copy was left behind";
     rmdir(folder);
 
-    run.environment = {std::string("TMPDIR=") + folder};
     expect_outcome(run_roffscript(run), "", "Couldn't create temporary file: No such file or directory\n", 1);
+    run.environment = {"TMPDIR=/" + std::string(5000, 'd')};
+    expect_outcome(run_with_failing_call(run, "open", 1, EOPNOTSUPP), "",
+                   "Couldn't create temporary file: File name too long\n", 1);
 }
 
 TEST(Pipes, TerminalInputEndsAtTheFirstEndOfFile)

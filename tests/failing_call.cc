@@ -1,0 +1,93 @@
+// Loaded into roffscript by a test, this makes one call to the C library
+// fail as a failing disk, a broken network file system or one without
+// unnamed files would make it fail: FAIL_CALL="NAME N ERRNO" makes the Nth
+// call to NAME, counting from 1, fail with that errno.  A stream whose read
+// fails is marked in error, as the library marks it.  Calls that the
+// library makes to itself are not counted: only the program's own.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct Planned {
+    char name[32] = "";
+    long call = 0;
+    int error = 0;
+};
+
+Planned planned_failure()
+{
+    Planned planned;
+    const char *setting = std::getenv("FAIL_CALL");
+    if (setting == nullptr || std::sscanf(setting, "%31s %ld %d", planned.name, &planned.call, &planned.error) != 3)
+        planned.name[0] = '\0';
+    return planned;
+}
+
+// Whether this call to `name` is the one to fail; sets errno if so.
+bool fails_now(const char *name)
+{
+    static const Planned planned = planned_failure();
+    static long calls = 0;
+    if (std::strcmp(name, planned.name) != 0 || ++calls != planned.call)
+        return false;
+    errno = planned.error;
+    return true;
+}
+
+template <typename Function>
+Function real(const char *name)
+{
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+}  // namespace
+
+extern "C" std::size_t fread(void *block, std::size_t size, std::size_t count, std::FILE *stream)
+{
+    static auto real_fread = real<std::size_t (*)(void *, std::size_t, std::size_t, std::FILE *)>("fread");
+    if (fails_now("fread")) {
+        stream->_flags |= _IO_ERR_SEEN;
+        return 0;
+    }
+    return real_fread(block, size, count, stream);
+}
+
+extern "C" int fstat(int fd, struct stat *status)
+{
+    static auto real_fstat = real<int (*)(int, struct stat *)>("fstat");
+    return fails_now("fstat") ? -1 : real_fstat(fd, status);
+}
+
+extern "C" int fgetpos(std::FILE *stream, std::fpos_t *position)
+{
+    static auto real_fgetpos = real<int (*)(std::FILE *, std::fpos_t *)>("fgetpos");
+    return fails_now("fgetpos") ? -1 : real_fgetpos(stream, position);
+}
+
+extern "C" int fsetpos(std::FILE *stream, const std::fpos_t *position)
+{
+    static auto real_fsetpos = real<int (*)(std::FILE *, const std::fpos_t *)>("fsetpos");
+    return fails_now("fsetpos") ? -1 : real_fsetpos(stream, position);
+}
+
+extern "C" int open(const char *path, int flags, ...)
+{
+    static auto real_open = real<int (*)(const char *, int, ...)>("open");
+    mode_t mode = 0;
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    return fails_now("open") ? -1 : real_open(path, flags, mode);
+}
