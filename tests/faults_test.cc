@@ -78,6 +78,13 @@ TEST(ReadErrors, FailedCallOnTheInputWritesNothing)
 {
     TempFile small(kSample);
     TempFile large(std::string(100 * 1000, '.') + "\n");
+    // Numbers shrink little: the compressed page takes several reads.
+    TempFile gzipped("");
+    std::FILE *gzip = popen(("gzip -c >" + gzipped.path).c_str(), "w");
+    ASSERT_NE(gzip, nullptr);
+    for (int i = 0; i < 100000; ++i)
+        std::fprintf(gzip, "%d\n", i * 7919);
+    ASSERT_EQ(pclose(gzip), 0);
     const struct {
         const TempFile *file;
         const char *call;
@@ -89,6 +96,7 @@ TEST(ReadErrors, FailedCallOnTheInputWritesNothing)
         {&large, "fread", 2},     // a block in the middle of the checking pass
         {&small, "fsetpos", 1},   // back to where the checking pass started
         {&small, "fread", 2},     // the output pass's read
+        {&gzipped, "fread", 2},   // compressed data after the first block
     };
     for (const auto &failure : failures) {
         SCOPED_TRACE(std::string(failure.call) + " call " + std::to_string(failure.number));
