@@ -1,6 +1,6 @@
 // Loaded into roffscript by a test, this makes one call to the C library
 // fail as a failing disk, a broken network file system or one without
-// unnamed files would make it fail: FAIL_CALL="NAME N ERRNO" makes the Nth
+// unnamed files would make it fail: FAIL_CALL=NAME:N:ERRNO makes the Nth
 // call to NAME, counting from 1, fail with that errno.  A stream whose read
 // fails is marked in error, as the library marks it.  Calls that the
 // library makes to itself are not counted: only the program's own.
@@ -27,7 +27,7 @@ Planned planned_failure()
 {
     Planned planned;
     const char *setting = std::getenv("FAIL_CALL");
-    if (setting == nullptr || std::sscanf(setting, "%31s %ld %d", planned.name, &planned.call, &planned.error) != 3)
+    if (setting == nullptr || std::sscanf(setting, "%31[^:]:%ld:%d", planned.name, &planned.call, &planned.error) != 3)
         planned.name[0] = '\0';
     return planned;
 }

@@ -36,7 +36,7 @@ void expect_outcome(const Outcome &got, const std::string &out, const std::strin
 // Runs the program with the Nth call it makes to `call` failing with `error`.
 Outcome run_with_failing_call(Invocation run, const std::string &call, int number, int error)
 {
-    run.environment.push_back("FAIL_CALL=" + call + " " + std::to_string(number) + " " + std::to_string(error));
+    run.environment.push_back("FAIL_CALL=" + call + ":" + std::to_string(number) + ":" + std::to_string(error));
     run.environment.push_back("LD_PRELOAD=" FAILING_CALL_LIBRARY);
     run.environment.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
     return run_roffscript(run);
