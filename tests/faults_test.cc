@@ -222,7 +222,12 @@ TEST(Pipes, TemporaryCopyGoesWhereTmpdirSaysAndLeavesNothing)
     rmdir(folder);
 
     expect_outcome(run_roffscript(run), "", "Couldn't create temporary file: No such file or directory\n", 1);
-    run.environment = {"TMPDIR=/" + std::string(5000, 'd')};
+    // A folder whose name, with the file's, leaves no room for the NUL.
+    std::string folder_too_deep;
+    while (folder_too_deep.size() + (sizeof "/roffscript-XXXXXX" - 1) < PATH_MAX)
+        folder_too_deep += "/d";
+    ASSERT_EQ(folder_too_deep.size() + (sizeof "/roffscript-XXXXXX" - 1), PATH_MAX);
+    run.environment = {"TMPDIR=" + folder_too_deep};
     expect_outcome(run_with_failing_call(run, "open", 1, EOPNOTSUPP), "",
                    "Couldn't create temporary file: File name too long\n", 1);
 }
