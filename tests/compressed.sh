@@ -88,9 +88,12 @@ for case in bad long; do
     expect "damaged gzip with $case lines" 1 "Couldn't read \"-\": corrupt gzip data"
 done
 
-# More messages than the held block takes are all told, in order.
-yes '\(' | head -n 200 | gzip -c >"$work/in"
-expect "gzip with 200 bad lines" 1 "$(seq 1 200 | sed 's/.*/Bad \\( sequence on line &./')"
+# More messages than the held block takes are all told, in order and
+# whole.  Those of lines 100 to 233 (29 bytes each) and 1000 to 1006 (30)
+# fill its 4096 bytes exactly; the one of line 1007 no longer fits.
+{ yes x | head -n 99; yes '\(' | head -n 134; yes x | head -n 766; yes '\(' | head -n 8; } | gzip -c >"$work/in"
+expect "gzip with a block and more of bad lines" 1 \
+    "$( { seq 100 233; seq 1000 1007; } | sed 's/.*/Bad \\( sequence on line &./')"
 
 # NUL padding after gzip data, as block devices leave it, is skipped.
 { gzip -c <"$page"; head -c 512 /dev/zero; } >"$work/in"
