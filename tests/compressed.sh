@@ -2,10 +2,13 @@
 # Compressed input through the real binary: each format read as a file and
 # through a pipe gives exactly the script of the page it holds; data cut
 # short or damaged, and formats that are not read, fail with their reason,
-# status 1 and no script.  Usage: compressed.sh ROFFSCRIPT PAGE
+# status 1 and no script.  Usage: compressed.sh ROFFSCRIPT PAGE [FAILING_CALL]
+# where FAILING_CALL is tests/failing_call.cc built, to make a read fail.
 set -u
 roffscript=$1
 page=$2
+failing_call=${3:-}
+inject=
 work=$(mktemp -d) || exit 2
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -17,7 +20,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect() {
     name=$1 status=$2 err=$3
     shift 3
-    got=$( (cat "$work/in" | "$roffscript" "$@" >"$work/out" 2>"$work/err"; echo $?) )
+    got=$( (cat "$work/in" | env $inject "$roffscript" "$@" >"$work/out" 2>"$work/err"; echo $?) )
     [ "$got" -eq "$status" ] || fail "$name: status $got, not $status"
     [ "$(cat "$work/err")" = "$err" ] || fail "$name: said '$(cat "$work/err")', not '$err'"
     if [ "$status" -eq 0 ]; then
@@ -155,6 +158,13 @@ gzip -c <"$page" >"$work/member"
     >"$work/in"
 cat "$page" "$page" | "$roffscript" >"$work/script"
 expect "gzip member starting at the end of a read" 0 ""
+# A read that fails there, while the rest of that member's header is
+# awaited, is a failure, not the end of the data.
+if [ -n "$failing_call" ]; then
+    inject="LD_PRELOAD=$failing_call ASAN_OPTIONS=verify_asan_link_order=0 FAIL_CALL=fread:3:5"
+    expect "gzip, a read failing before a member's header" 1 "Couldn't read \"-\": Input/output error"
+    inject=
+fi
 
 # A page whose compressed data takes many of the program's reads.
 seq 1 200000 >"$work/large.1"
