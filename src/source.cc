@@ -182,6 +182,7 @@ bool recognise_input(char *block, std::size_t count)
     hold_line_messages();
     if (!start_decoding(compression, block, count, input.ended, input.stream, &reason)) {
         report_read_failure(input.name, reason);
+        input.decoding_failed = true;
         return false;
     }
     return true;

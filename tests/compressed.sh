@@ -159,10 +159,18 @@ gzip -c <"$page" >"$work/member"
 cat "$page" "$page" | "$roffscript" >"$work/script"
 expect "gzip member starting at the end of a read" 0 ""
 # A read that fails there, while the rest of that member's header is
-# awaited, is a failure, not the end of the data.
+# awaited, is a failure, not the end of the data.  And a decoder denied its
+# memory says so, once.
 if [ -n "$failing_call" ]; then
-    inject="LD_PRELOAD=$failing_call ASAN_OPTIONS=verify_asan_link_order=0 FAIL_CALL=fread:3:5"
+    preload="LD_PRELOAD=$failing_call ASAN_OPTIONS=verify_asan_link_order=0"
+    inject="$preload FAIL_CALL=fread:3:5"
     expect "gzip, a read failing before a member's header" 1 "Couldn't read \"-\": Input/output error"
+    inject="$preload FAIL_CALL=malloc:1:12"
+    for format in gzip bzip2 xz; do
+        command -v "$format" >/dev/null || continue
+        "$format" -c <"$page" >"$work/in"
+        expect "$format with no memory to decode" 1 "Couldn't read \"-\": out of memory"
+    done
     inject=
 fi
 

@@ -1,9 +1,12 @@
 // Loaded into roffscript by a test, this makes one call to the C library
-// fail as a failing disk, a broken network file system or one without
-// unnamed files would make it fail: FAIL_CALL=NAME:N:ERRNO makes the Nth
-// call to NAME, counting from 1, fail with that errno.  A stream whose read
-// fails is marked in error, as the library marks it.  Calls that the
-// library makes to itself are not counted: only the program's own.
+// fail as a failing disk, a broken network file system, one without unnamed
+// files or a machine out of memory would make it fail:
+// FAIL_CALL=NAME:N:ERRNO makes the Nth call to NAME, counting from 1, fail
+// with that errno.  A stream whose read fails is marked in error, as the
+// library marks it.  Calls that the C library makes to itself are not
+// counted: only the program's own, and for malloc only the decompression
+// libraries', which allocate their state as the program asks them to
+// decode.
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -90,4 +93,27 @@ extern "C" int open(const char *path, int flags, ...)
         va_end(arguments);
     }
     return fails_now("open") ? -1 : real_open(path, flags, mode);
+}
+
+// Whether the caller at `address` is one of the decompression libraries.
+// Others allocate for themselves, at start-up and as they please, in ways
+// that differ from release to release.
+bool called_from_a_decoder(void *address)
+{
+    Dl_info caller;
+    if (dladdr(address, &caller) == 0 || caller.dli_fname == nullptr)
+        return false;
+    static const char *const kDecoders[] = {"/libz.so", "/libbz2.so", "/liblzma.so"};
+    for (const char *library : kDecoders)
+        if (std::strstr(caller.dli_fname, library) != nullptr)
+            return true;
+    return false;
+}
+
+extern "C" void *malloc(std::size_t size)
+{
+    static auto real_malloc = real<void *(*)(std::size_t)>("malloc");
+    if (called_from_a_decoder(__builtin_return_address(0)) && fails_now("malloc"))
+        return nullptr;
+    return real_malloc(size);
 }
