@@ -165,11 +165,14 @@ if [ -n "$failing_call" ]; then
     preload="LD_PRELOAD=$failing_call ASAN_OPTIONS=verify_asan_link_order=0"
     inject="$preload FAIL_CALL=fread:3:5"
     expect "gzip, a read failing before a member's header" 1 "Couldn't read \"-\": Input/output error"
-    inject="$preload FAIL_CALL=malloc:1:12"
-    for format in gzip bzip2 xz; do
+    for start in gzip:inflateInit2_:1 gzip:inflateInit2_:2 bzip2:BZ2_bzDecompressInit:1 xz:lzma_stream_decoder:1; do
+        format=${start%%:*}
         command -v "$format" >/dev/null || continue
-        "$format" -c <"$page" >"$work/in"
-        expect "$format with no memory to decode" 1 "Couldn't read \"-\": out of memory"
+        # The second start is that of the second member.
+        { "$format" -c <"$page"; "$format" -c <"$page"; } >"$work/in"
+        inject="$preload FAIL_CALL=${start#*:}:12"
+        expect "$format with no memory to start decoding (start ${start##*:})" 1 \
+            "Couldn't read \"-\": out of memory"
     done
     inject=
 fi

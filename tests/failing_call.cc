@@ -2,15 +2,17 @@
 // fail as a failing disk, a broken network file system, one without unnamed
 // files or a machine out of memory would make it fail:
 // FAIL_CALL=NAME:N:ERRNO makes the Nth call to NAME, counting from 1, fail
-// with that errno.  A stream whose read fails is marked in error, as the
-// library marks it.  Calls that the C library makes to itself are not
-// counted: only the program's own, and for malloc only the decompression
-// libraries', which allocate their state as the program asks them to
-// decode.
+// with that errno, or for a decompression library's start, with its own
+// code for no memory.  A stream whose read fails is marked in error, as the
+// library marks it.  Calls that the libraries make to themselves are not
+// counted: only the program's own.
 
+#include <bzlib.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <lzma.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -95,25 +97,21 @@ extern "C" int open(const char *path, int flags, ...)
     return fails_now("open") ? -1 : real_open(path, flags, mode);
 }
 
-// Whether the caller at `address` is one of the decompression libraries.
-// Others allocate for themselves, at start-up and as they please, in ways
-// that differ from release to release.
-bool called_from_a_decoder(void *address)
+// A decompression library that cannot have the memory to start decoding.
+extern "C" int inflateInit2_(z_streamp stream, int window_bits, const char *version, int stream_size)
 {
-    Dl_info caller;
-    if (dladdr(address, &caller) == 0 || caller.dli_fname == nullptr)
-        return false;
-    static const char *const kDecoders[] = {"/libz.so", "/libbz2.so", "/liblzma.so"};
-    for (const char *library : kDecoders)
-        if (std::strstr(caller.dli_fname, library) != nullptr)
-            return true;
-    return false;
+    static auto real_init = real<int (*)(z_streamp, int, const char *, int)>("inflateInit2_");
+    return fails_now("inflateInit2_") ? Z_MEM_ERROR : real_init(stream, window_bits, version, stream_size);
 }
 
-extern "C" void *malloc(std::size_t size)
+extern "C" int BZ2_bzDecompressInit(bz_stream *stream, int verbosity, int small)
 {
-    static auto real_malloc = real<void *(*)(std::size_t)>("malloc");
-    if (called_from_a_decoder(__builtin_return_address(0)) && fails_now("malloc"))
-        return nullptr;
-    return real_malloc(size);
+    static auto real_init = real<int (*)(bz_stream *, int, int)>("BZ2_bzDecompressInit");
+    return fails_now("BZ2_bzDecompressInit") ? BZ_MEM_ERROR : real_init(stream, verbosity, small);
+}
+
+extern "C" lzma_ret lzma_stream_decoder(lzma_stream *stream, uint64_t memory_limit, uint32_t flags)
+{
+    static auto real_init = real<lzma_ret (*)(lzma_stream *, uint64_t, uint32_t)>("lzma_stream_decoder");
+    return fails_now("lzma_stream_decoder") ? LZMA_MEM_ERROR : real_init(stream, memory_limit, flags);
 }
