@@ -1,11 +1,11 @@
-// Loaded into roffscript by a test, this makes one call to the C library
+// Loaded into roffscript by a test, this makes one of the program's calls
 // fail as a failing disk, a broken network file system, one without unnamed
 // files or a machine out of memory would make it fail:
 // FAIL_CALL=NAME:N:ERRNO makes the Nth call to NAME, counting from 1, fail
-// with that errno, or for a decompression library's start, with its own
-// code for no memory.  A stream whose read fails is marked in error, as the
-// library marks it.  Calls that the libraries make to themselves are not
-// counted: only the program's own.
+// with that errno; a decompression library's start fails instead with the
+// library's own code for no memory.  A stream whose read fails is marked in
+// error, as the C library marks it.  Only the program's own calls count:
+// those the libraries make to themselves do not pass through here.
 
 #include <bzlib.h>
 #include <dlfcn.h>
@@ -32,7 +32,8 @@ Planned planned_failure()
 {
     Planned planned;
     const char *setting = std::getenv("FAIL_CALL");
-    if (setting == nullptr || std::sscanf(setting, "%31[^:]:%ld:%d", planned.name, &planned.call, &planned.error) != 3)
+    if (setting == nullptr ||
+        std::sscanf(setting, "%31[^:]:%ld:%d", planned.name, &planned.call, &planned.error) != 3)
         planned.name[0] = '\0';
     return planned;
 }
