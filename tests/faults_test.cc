@@ -107,12 +107,19 @@ TEST(ReadErrors, FailedCallOnTheInputWritesNothing)
     }
 }
 
+// A short script fails at the last write; a long one in the middle of the
+// output pass, which then stops and must still say why.
 TEST(WriteErrors, FullDiskIsAFailure)
 {
-    Invocation run;
-    run.input = kSample;
-    run.stdout_path = "/dev/full";
-    expect_outcome(run_roffscript(run), "", "Couldn't write output: No space left on device\n", 1);
+    std::string long_script_page;
+    while (long_script_page.size() < 200 * 1000)   // several of the program's output blocks
+        long_script_page += kSample;
+    for (const std::string &page : {std::string(kSample), long_script_page}) {
+        Invocation run;
+        run.input = page;
+        run.stdout_path = "/dev/full";
+        expect_outcome(run_roffscript(run), "", "Couldn't write output: No space left on device\n", 1);
+    }
 }
 
 TEST(WriteErrors, ClosedStandardOutputIsAFailure)
