@@ -17,7 +17,7 @@
 #include "translators.h"
 #include "messages.h"
 #include "output.h"
-#include "passes.h"
+#include "run_state.h"
 #include "source.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include "messages.h"
 
 #include "translators.h"
-#include "passes.h"
+#include "run_state.h"
 
 #include <cinttypes>
 #include <cstdarg>

@@ -6,7 +6,7 @@
 
 #include "output.h"
 
-#include "passes.h"
+#include "run_state.h"
 
 #include <cassert>
 #include <cerrno>

@@ -6,6 +6,7 @@
 
 #include "passes.h"
 
+#include "run_state.h"
 #include "translators.h"
 #include "line_finder.h"
 #include "messages.h"
