@@ -16,9 +16,7 @@
 
 #include "translators.h"
 #include "messages.h"
-#include "output.h"
 #include "run_state.h"
-#include "source.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,13 +38,8 @@ namespace {
 // Lines are looked for a chunk at a time, one bit of a mask per byte.
 constexpr std::size_t kChunkSize = 64;
 
-// Each pass reads into the output gate's idle block, less its last
-// kChunkSize bytes.  It holds many lines, and always more than the longest
-// line that may be translated, so such a line is always whole in it.  The
-// bytes left over are room for a NUL after a last line that has no line
-// feed, for a last chunk that runs past the end of what was read to be
-// loaded whole, and for the translators' reads past a line's NUL.
-static_assert(kOutputBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
+// The longest line that may be translated is always whole in a pass's block.
+static_assert(kPageBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
               "the read block must hold the longest line with its line feed");
 static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
 
@@ -263,69 +256,71 @@ bool take_lines(char **line, char *end)
     return true;
 }
 
-// The block that a pass reads into, and how much of it it fills.
-struct ReadBlock {
-    char *bytes;
-    std::size_t size;
+// The pass's block: the driver's, less its last kChunkSize bytes.  Those
+// are room for a NUL after a last line that has no line feed, for a last
+// chunk that runs past the end of what was read to be loaded whole, and for
+// the translators' reads past a line's NUL.
+struct LineBlock {
+    char *bytes = nullptr;
+    std::size_t size = 0;
+    bool skip_clean_lines = false;
+    std::size_t held = 0;        // bytes of an unfinished line at the block's start
+    bool discarding = false;     // the rest of a line that filled the block
 };
-
-ReadBlock read_block_for_pass()
-{
-    std::size_t size;
-    char *bytes = idle_block(&size);
-    return {bytes, size - kChunkSize};
-}
+LineBlock block;
 
 }  // namespace
 
-bool take_all_lines(LineSelection selection)
+void start_lines(char *bytes, int pass)
 {
-    const bool skip_clean_lines = selection == LineSelection::kThoseThatMayFail && !translate_every_line;
-    const ReadBlock block = read_block_for_pass();
-    std::size_t held = 0;    // bytes of an unfinished line at the block's start
-    bool skipping = false;   // discarding the rest of a line that filled the block
-    for (;;) {
-        std::size_t got;
-        if (!read_source(block.bytes + held, block.size - held, &got))
-            return false;
-        if (got == 0) {
-            // A last line without a line feed is a line all the same.
-            if (held > 0 && !skipping) {
-                block.bytes[held] = '\0';
-                return take_line(block.bytes, held);
-            }
+    block = LineBlock{};
+    block.bytes = bytes;
+    block.size = kPageBlockSize - kChunkSize;
+    block.skip_clean_lines = pass == 0 && !translate_every_line;
+}
+
+PageRoom room_for_page()
+{
+    return {block.bytes + block.held, block.size - block.held};
+}
+
+bool take_page_bytes(std::size_t got)
+{
+    char *line = block.bytes;
+    char *end = block.bytes + block.held + got;
+    if (block.discarding) {
+        char *line_feed = static_cast<char *>(std::memchr(line, '\n', got));
+        if (line_feed == nullptr) {
+            block.held = 0;
             return true;
         }
-        char *line = block.bytes;
-        char *end = block.bytes + held + got;
-        if (skipping) {
-            char *line_feed = static_cast<char *>(std::memchr(line, '\n', got));
-            if (line_feed == nullptr) {
-                held = 0;
-                continue;
-            }
-            line = line_feed + 1;
-            skipping = false;
-        }
-        if (!(skip_clean_lines ? take_lines<true>(&line, end) : take_lines<false>(&line, end)))
-            return false;
-        held = static_cast<std::size_t>(end - line);
-        if (held == block.size) {
-            // A whole block without a line feed: a line longer than any may
-            // be, unless it is a comment or a NUL byte ends it early.
-            block.bytes[held] = '\0';
-            if (!take_line(block.bytes, held))
-                return false;
-            skipping = true;
-            held = 0;
-        } else {
-            // Only the start of a line is left: move it to the front, where
-            // the next read completes it.
-            std::memmove(block.bytes, line, held);
-        }
-        // Once the output has failed nothing more can reach it; the gate
-        // reports why when the run ends.
-        if (output_failure() != 0)
-            return true;
+        line = line_feed + 1;
+        block.discarding = false;
     }
+    if (!(block.skip_clean_lines ? take_lines<true>(&line, end) : take_lines<false>(&line, end)))
+        return false;
+    block.held = static_cast<std::size_t>(end - line);
+    if (block.held == block.size) {
+        // A whole block without a line feed: a line longer than any may
+        // be, unless it is a comment or a NUL byte ends it early.
+        block.bytes[block.held] = '\0';
+        if (!take_line(block.bytes, block.held))
+            return false;
+        block.discarding = true;
+        block.held = 0;
+    } else {
+        // Only the start of a line is left: move it to the front, where
+        // the next read completes it.
+        std::memmove(block.bytes, line, block.held);
+    }
+    return true;
+}
+
+bool end_of_page()
+{
+    if (block.held > 0 && !block.discarding) {
+        block.bytes[block.held] = '\0';
+        return take_line(block.bytes, block.held);
+    }
+    return true;
 }

@@ -1,22 +1,43 @@
-// How blocks of input become lines, each counted and handed to its
-// translator.
+// How blocks of the page become lines, each counted and handed to its
+// translator.  The driver reads the page into a block of its own and hands
+// over each stretch it read; the line finder neither reads the input nor
+// knows where the translators' commands go.
 
 #ifndef ROFFSCRIPT_LINE_FINDER_H
 #define ROFFSCRIPT_LINE_FINDER_H
+
+#include <cstddef>
 
 // Makes the checking pass translate every line rather than only those that
 // may fail, so that tests and the fuzzer can hold the two to the same
 // messages and status.
 extern bool translate_every_line;
 
-// Which lines are translated: every one, or only those that could be
-// reported bad (the others are only counted).
-enum class LineSelection { kEvery, kThoseThatMayFail };
+// The size of the block that the driver reads the page into.  It holds many
+// lines, and always more than the longest line that may be translated.
+constexpr std::size_t kPageBlockSize = 48 * 1024;
 
-// Reads the current pass's input to its end and takes every line of it.
-// Returns false when the run must end: the reason has been reported.  When
-// the output fails, it stops reading and returns true: the gate's failure
-// is reported at the end of the run.
-bool take_all_lines(LineSelection selection);
+// Starts a pass over the page, to be read into `block`, kPageBlockSize
+// bytes.  In the checking pass (0) only the lines that could be reported
+// bad are translated, the others only counted; in the output pass (1)
+// every line is.
+void start_lines(char *block, int pass);
+
+// Where the next bytes of the page go, and how many may come: behind the
+// start of an unfinished line, kept at the front of the block.
+struct PageRoom {
+    char *bytes;
+    std::size_t size;
+};
+PageRoom room_for_page();
+
+// Takes the `count` bytes, at least one, just read into the room: every
+// line they end.  Returns false when the run must end: the reason has been
+// reported.
+bool take_page_bytes(std::size_t count);
+
+// The page has ended: a last line without a line feed is a line all the
+// same.  Returns false when the run must end.
+bool end_of_page();
 
 #endif

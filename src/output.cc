@@ -6,8 +6,6 @@
 
 #include "output.h"
 
-#include "run_state.h"
-
 #include <cassert>
 #include <cerrno>
 #include <cstdio>
@@ -17,9 +15,11 @@ namespace {
 char output_block[kOutputBlockSize];
 std::size_t output_block_length = 0;
 
-// Where the checking pass's commands go.  The output pass reads its input
-// into it.
+// Where the checking pass's commands go.
 char discarded_block[kOutputBlockSize];
+
+// Whether the output pass runs, as start_output was told.
+bool writing = false;
 
 #ifdef ROFFSCRIPT_SELF_CHECKS
 const char *output_room_start = output_block;
@@ -45,7 +45,7 @@ void flush_output_block()
 char *output_space(std::size_t count)
 {
     char *room = discarded_block;
-    if (output_pass != 0) {
+    if (writing) {
         if (count > kOutputBlockSize - output_block_length)
             flush_output_block();
         room = output_block + output_block_length;
@@ -62,14 +62,17 @@ void output_advance(const char *end)
 #ifdef ROFFSCRIPT_SELF_CHECKS
     assert(end >= output_room_start && end <= output_room_end);
 #endif
-    if (output_pass != 0)
+    if (writing)
         output_block_length = static_cast<std::size_t>(end - output_block);
 }
 
-char *idle_block(std::size_t *size)
+void start_output(int pass)
 {
-    *size = kOutputBlockSize;
-    return output_pass != 0 ? discarded_block : output_block;
+    writing = pass != 0;
+    if (!writing) {
+        output_block_length = 0;
+        saved_output_errno = 0;
+    }
 }
 
 int output_failure()

@@ -1,8 +1,8 @@
 // The output gate, through which every byte of the script is written.
 //
-// The gate is where the pass is applied: during the checking pass what the
-// translators put down goes nowhere, and during the output pass it reaches
-// standard output.  The translators write the same way in both passes.
+// The gate is where the pass is applied: the driver tells it which pass runs,
+// and during the checking pass what the translators put down goes nowhere,
+// while during the output pass it reaches standard output.  The translators write the same way in both passes.
 // Bytes are gathered in one block, handed to the C library a block at a
 // time: commands are a few bytes each, and a library call per command would
 // cost more than translating it.  A translator asks for room for a whole
@@ -26,12 +26,11 @@ constexpr std::size_t kOutputBlockSize = 48 * 1024;
 char *output_space(std::size_t count);
 void output_advance(const char *end);
 
-// The gate has two blocks, and each pass writes into only one of them: the
-// checking pass into the block whose bytes are never written out, the output
-// pass into the output block.  The other is idle for the whole pass, and the
-// line finder reads into it, so that the input is read in large blocks at no
-// cost in memory.  Returns the idle block and sets `*size`.
-char *idle_block(std::size_t *size);
+// Starts a pass: 0, the checking pass, whose commands go into a block that
+// is never written out, or 1, the output pass, whose commands are gathered
+// for standard output.  The first pass also starts the run: nothing is
+// gathered and no write has failed.
+void start_output(int pass);
 
 // The errno of the first failed write, or 0.
 int output_failure();

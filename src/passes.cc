@@ -7,7 +7,6 @@
 #include "passes.h"
 
 #include "run_state.h"
-#include "translators.h"
 #include "line_finder.h"
 #include "messages.h"
 #include "output.h"
@@ -22,19 +21,41 @@ int error_status = 0;
 
 namespace {
 
-void start_pass(int pass)
+// The block that each pass reads the page into, a stretch at a time.
+alignas(64) char page_block[kPageBlockSize];
+
+// Runs one pass over the page: asks the source for each stretch of it and
+// hands the stretch to the line finder, which hands its lines on to the
+// translators.  Returns false when the run must end: the reason has been
+// reported.  Once the output has failed nothing more can reach it, and the
+// pass stops there and returns true: the failure is reported at the end of
+// the run.
+bool run_pass(int pass)
 {
     output_pass = pass;
     line_number = 0;
     error_status = 0;
+    start_output(pass);
+    start_lines(page_block, pass);
+    for (;;) {
+        PageRoom room = room_for_page();
+        std::size_t got;
+        if (!read_source(room.bytes, room.size, &got))
+            return false;
+        if (got == 0)
+            return end_of_page();
+        if (!take_page_bytes(got))
+            return false;
+        if (output_failure() != 0)
+            return true;
+    }
 }
 
 // Runs the checking pass and, when it found nothing wrong, the output pass
 // over the same bytes.  Returns the exit status.
 int run_passes()
 {
-    start_pass(0);
-    if (!take_all_lines(LineSelection::kThoseThatMayFail)) {
+    if (!run_pass(0)) {
         confirm_source_whole();
         return 1;
     }
@@ -42,8 +63,7 @@ int run_passes()
         return error_status;
     if (!rewind_source())
         return 1;
-    start_pass(1);
-    if (!take_all_lines(LineSelection::kEvery))
+    if (!run_pass(1))
         return 1;
     return error_status;
 }
