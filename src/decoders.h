@@ -1,36 +1,26 @@
-// Compressed input: recognising gzip, bzip2, xz and lzma data by their
-// first bytes, and turning them back into the page they hold.
+// Decoding compressed data: the source hands over compressed bytes, a block
+// at a time, and is given the page they hold.
 
 #ifndef ROFFSCRIPT_DECODERS_H
 #define ROFFSCRIPT_DECODERS_H
 
+#include "formats.h"
+
 #include <cstddef>
-#include <cstdio>
 
-enum class Compression { kNone, kGzip, kBzip2, kXz, kLzma, kUnsupported };
+// Starts decoding data of the given kind.  Returns false, with a reason,
+// when the library cannot start.
+bool start_decoding(Compression compression, const char **reason);
 
-// What the first `count` bytes of the input say.  For a format this program
-// does not read, `*unsupported` says which it is.
-Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported);
+enum class DecodeStatus { kMore, kFinished, kFailed };
 
-// The block that compressed data is read into, a block at a time; the first
-// read, which the format was recognised from, may fill it.
-constexpr std::size_t kCompressedBlockSize = 16 * 1024;
-
-// Starts decoding data of the given kind, whose first `count` bytes (at most
-// kCompressedBlockSize) are at `first`, `ended` saying that none follow
-// them; the rest is read from `stream`, a block at a time.  Returns false,
-// with a reason, when the library cannot start.
-bool start_decoding(Compression compression, const char *first, std::size_t count, bool ended,
-                    std::FILE *stream, const char **reason);
-
-// Fills `block` with up to `size` decoded bytes and sets `*got` to their
-// number, 0 once the data has ended whole.  Returns false, with a reason,
-// when the data is damaged or cut short or cannot be read.
-bool read_decoded(char *block, std::size_t size, std::size_t *got, const char **reason);
-
-// Whether the data has ended whole.
-bool decoded_to_the_end();
+// Decodes from the `in_count` bytes at `in` into the `out_size` bytes at
+// `out`, and says how many of each it used.  `input_ended` says that no
+// bytes follow these.  kMore asks to be called again, with the bytes not
+// consumed and more behind them when those are all consumed; kFinished
+// means the data ended whole; kFailed gives the reason.
+DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
+                    std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason);
 
 // Lets go of what the library holds.
 void end_decoding();

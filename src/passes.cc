@@ -40,7 +40,9 @@ bool run_pass(int pass)
     for (;;) {
         PageRoom room = room_for_page();
         std::size_t got;
-        if (!read_source(room.bytes, room.size, &got))
+        bool read = pass == 0 ? read_for_checking(room.bytes, room.size, &got)
+                              : read_for_output(room.bytes, room.size, &got);
+        if (!read)
             return false;
         if (got == 0)
             return end_of_page();

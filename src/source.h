@@ -1,6 +1,6 @@
-// Where the bytes of each pass come from: the input stream, or, for input
-// that cannot be read twice, the temporary copy that the checking pass
-// makes of it.
+// Where the bytes of each pass come from: the input stream, decoded where it
+// is compressed, or, for input that cannot be read twice, the temporary copy
+// that the checking pass makes of it.
 
 #ifndef ROFFSCRIPT_SOURCE_H
 #define ROFFSCRIPT_SOURCE_H
@@ -12,21 +12,24 @@
 // false when it cannot be read twice: the reason has been reported.
 bool open_source(std::FILE *input, const char *name);
 
-// Reads up to `size` bytes of the current pass into `block` and sets `*got`
-// to their count, 0 at the end of the input.  Returns false when reading
-// failed: the reason has been reported.
-bool read_source(char *block, std::size_t size, std::size_t *got);
+// Reads up to `size` bytes of the page into `block` and sets `*got` to
+// their count, 0 at the end of the page: read_for_checking in the checking
+// pass, read_for_output in the output pass.  Return false when the run must
+// end: the reason has been reported.
+bool read_for_checking(char *block, std::size_t size, std::size_t *got);
+bool read_for_output(char *block, std::size_t size, std::size_t *got);
 
-// The checking pass ended early, at a line too long.  Decodes what is left
-// of compressed input, so that damaged data is reported as such rather than
-// by what its garbage held.
+// The checking pass ended before the end of the page: at a line too long,
+// or because the page could not be read, decoded or copied.  Decodes what
+// is left of compressed data that may still be whole, so that damaged data
+// is reported as such rather than by what its garbage held.
 void confirm_source_whole();
 
 // Starts the output pass over the same bytes as the checking pass.  Returns
 // false when that cannot be done: the reason has been reported.
 bool rewind_source();
 
-// Lets go of the temporary copy, if there is one.
+// Lets go of the decoder and the temporary copy, if there are any.
 void close_source();
 
 #endif
