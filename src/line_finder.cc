@@ -28,8 +28,8 @@ bool translate_every_line = false;
 namespace {
 
 // The longest line that may be translated is always whole in a pass's block.
-static_assert(kPageBlockSize - kChunkSize > static_cast<std::size_t>(kLineBufferSize),
-              "the read block must hold the longest line with its line feed");
+static_assert(kPageBlockSize - kChunkSize > static_cast<std::size_t>(kMaxLineLength) + 1,
+              "the read block must hold the longest line with its line feed and a NUL");
 static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
 
 bool is_comment(const char *line)

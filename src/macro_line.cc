@@ -12,6 +12,8 @@
 // through the gate for each would cost as much as quoting them.
 
 #include "translators.h"
+
+#include "escapes.h"
 #include "messages.h"
 #include "output.h"
 #include "words.h"

@@ -4,7 +4,7 @@
 
 #include "messages.h"
 
-#include "translators.h"
+#include "line.h"
 #include "run_state.h"
 
 #include <cinttypes>

@@ -9,6 +9,8 @@
 // argument.
 
 #include "translators.h"
+
+#include "escapes.h"
 #include "messages.h"
 #include "output.h"
 #include "words.h"

@@ -3,14 +3,15 @@
 // put_word quotes one argument with backslashes so that a reader of the
 // script sees one word whatever bytes the input held: the bytes of
 // kQuotedBytes get a backslash in front, and a backslash from the input is
-// doubled unless it starts a numbered character or a digit-width space.
+// doubled unless it starts a numbered character or a digit-width space
+// (escapes.cc reads those).
 // Text runs, the bulk of a page, are quoted sixteen bytes at a time where the
 // processor can; the byte-at-a-time table and the vector tables are both
 // checked against kQuotedBytes when this file is compiled.
 
 #include "words.h"
 
-#include "translators.h"
+#include "line.h"
 #include "output.h"
 
 #include <cstdint>
@@ -54,8 +55,6 @@ inline char *put_word_byte(char *out, const ByteEncoding &encoding)
     std::memcpy(out, encoding.bytes, sizeof encoding.bytes);
     return out + encoding.length;
 }
-
-bool read_decimal(const char *digits, long long *value);
 
 // Quotes the bytes from `*run` up to the first backslash or NUL at `out`,
 // returns the end, and moves `*run` to where the run stopped.
@@ -191,44 +190,11 @@ char *quote_run_ssse3(char *out, const unsigned char **run)
 }
 #endif
 
-// Puts "\u" and the number that starts at `digits`, in lower-case
-// hexadecimal with at least four digits, at `out`; returns the end.
-char *put_numbered_character(char *out, const char *digits)
-{
-    // A number that cannot be read, or does not fit, stands for the
-    // replacement character rather than for whatever bits overflow left.
-    long long value;
-    std::uint32_t code = read_decimal(digits, &value) ? static_cast<std::uint32_t>(value) : 0xfffdU;
-    *out++ = '\\';
-    *out++ = 'u';
-    int digit_count = 4;
-    while (digit_count < 8 && (code >> (4 * digit_count)) != 0)
-        ++digit_count;
-    for (int shift = 4 * (digit_count - 1); shift >= 0; shift -= 4)
-        *out++ = "0123456789abcdef"[(code >> shift) & 0xf];
-    return out;
-}
-
 }  // namespace
 
 bool takes_backslash(unsigned char byte)
 {
     return kWordBytes.of[byte].length == 2;
-}
-
-const char *numbered_character_end(const char *digits, const char *limit)
-{
-    const char *p = digits;
-    while (p < limit && *p != '\'' && *p != '\0')
-        ++p;
-    return p < limit && *p == '\'' ? p + 1 : p;
-}
-
-char *put_numbered_text(char *out, const char *digits)
-{
-    out = put_numbered_character(put_literal(out, "text "), digits);
-    *out++ = '\n';
-    return out;
 }
 
 char *put_word(char *out, const char *start, int length)
@@ -287,39 +253,3 @@ char *put_text_run(char *out, const char **run)
     *run = reinterpret_cast<const char *>(p);
     return out;
 }
-
-namespace {
-
-// Reads a decimal number the way "%d" would, from `digits` on: whitespace,
-// an optional sign, then digits as far as they go.  Returns false when no
-// digit follows or the value does not fit in a signed 32-bit integer; the
-// digits are still counted to the end so that the result does not depend on
-// where overflow began.
-bool read_decimal(const char *digits, long long *value)
-{
-    const char *p = digits;
-    while (is_space_byte(static_cast<unsigned char>(*p)))
-        ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    if (*p < '0' || *p > '9')
-        return false;
-    const long long limit = negative ? 2147483648LL : 2147483647LL;
-    long long magnitude = 0;
-    bool fits = true;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (fits) {
-            magnitude = magnitude * 10 + (*p - '0');
-            fits = magnitude <= limit;
-        }
-    }
-    if (!fits)
-        return false;
-    *value = negative ? -magnitude : magnitude;
-    return true;
-}
-
-}  // namespace

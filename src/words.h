@@ -4,6 +4,8 @@
 #ifndef ROFFSCRIPT_WORDS_H
 #define ROFFSCRIPT_WORDS_H
 
+#include "escapes.h"
+
 #include <cstddef>
 
 // The bytes that the script's syntax gives a meaning, and that a word
@@ -19,7 +21,6 @@ constexpr char kQuotedBytes[] = "\t \"$;[{";
 // of its bytes and one numbered character (kNumberedCharacterSize) more.
 char *put_word(char *out, const char *start, int length);
 constexpr std::size_t kWordRoomPerByte = 4;
-constexpr std::size_t kNumberedCharacterSize = 10;   // "\u" and up to eight hexadecimal digits
 
 // Puts the text command for the run that starts at `*run` at `out`, returns
 // the end, and moves `*run` to where the run ended; the run takes every byte
@@ -32,26 +33,5 @@ constexpr std::size_t kTextRunOverwrite = 32;
 // Whether put_word puts a backslash in front of `byte` (the backslash
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);
-
-// A numbered character, "\N'" and a decimal number, is read alike in text
-// lines and in words.  Whether the backslash at `backslash` starts one: the
-// two bytes after it may be read, the line being NUL-terminated.
-inline bool starts_numbered_character(const char *backslash)
-{
-    return backslash[1] == 'N' && backslash[2] == '\'';
-}
-
-// A digit-width space, "\0", is read alike too: the backslash and this
-// byte, and nothing more.
-constexpr char kDigitSpaceLetter = '0';
-
-// Where the numbered character whose digits start at `digits`, just after
-// its "\N'", ends: past its closing apostrophe, or where the line or
-// `limit`, the farthest it may go, comes first.
-const char *numbered_character_end(const char *digits, const char *limit);
-
-// Puts the text command for a numbered character, "\u" and the number that
-// starts at `digits` in hexadecimal, at `out`; returns the end.
-char *put_numbered_text(char *out, const char *digits);
 
 #endif
