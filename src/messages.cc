@@ -91,6 +91,12 @@ void report_line_error(LineError error)
     error_status = 1;
 }
 
+void start_messages()
+{
+    held_length = 0;
+    holding = false;
+}
+
 void hold_line_messages()
 {
     holding = true;

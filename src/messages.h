@@ -1,8 +1,9 @@
-// Every message the program writes on standard error.  Each is one line;
-// those about the input's constructs name the line, and mark the run as
-// failed.  The frame of every message is written here; a reason is a short
-// clause from the room that knows it: the system's text for an errno, a
-// decoder's word for damaged data, the source's for a file that changed.
+// Every message the program writes on standard error.  Each is one line.
+// Those about a bad construct name its line and mark the run as failed
+// (error_status); a line too long names no line, and the line finder ends
+// the run at it.  The frame of every message is written here; a reason is a
+// short clause from the room that knows it: the system's text for an errno,
+// a decoder's word for damaged data, the source's for a file that changed.
 
 #ifndef ROFFSCRIPT_MESSAGES_H
 #define ROFFSCRIPT_MESSAGES_H
@@ -25,6 +26,8 @@ void report_line_error(LineError error);
 // they go out as they come.  They are then either released, in order, once
 // the data is known whole, or dropped when it is not.
 void hold_line_messages();
+// Starts a run with nothing held.
+void start_messages();
 void release_line_messages();
 void drop_line_messages();
 

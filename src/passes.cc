@@ -1,15 +1,24 @@
-// The two passes over the input.
+// The driver: the two passes over the input, and the one loop that moves
+// the page through the stages.
 //
 // The input is translated twice: a checking pass that writes nothing and
 // only reports, then, if nothing was wrong, an output pass that writes the
-// script.  A run therefore writes either the whole script or none of it.
+// script.  A page found wrong therefore gets no script at all.  A change to
+// the input that shows only at the end of the output pass, or a failed
+// write, ends the run with status 1 when part of the script is already out,
+// and the status says to discard it.
+//
+// Each pass is pushed from here: the driver asks the source for the next
+// stretch of the page and hands it to the line finder, which hands each
+// line to its translator, which writes through the output gate.  No stage
+// calls back up, and each learns the pass from its start call.
 
 #include "passes.h"
 
-#include "run_state.h"
 #include "line_finder.h"
 #include "messages.h"
 #include "output.h"
+#include "run_state.h"
 #include "source.h"
 
 #include <cerrno>
@@ -55,7 +64,7 @@ bool run_pass(int pass)
 
 // Runs the checking pass and, when it found nothing wrong, the output pass
 // over the same bytes.  Returns the exit status.
-int run_passes()
+int translate_twice()
 {
     if (!run_pass(0)) {
         confirm_source_whole();
@@ -70,15 +79,11 @@ int run_passes()
     return error_status;
 }
 
-}  // namespace
-
-int translate_document(std::FILE *input, const char *name)
+// Where the output pass ends, whether it ran to the end of the page or
+// stopped at a failure, or never ran: what the gate still gathers is
+// written out.  Returns the exit status of the run, `status` so far.
+int end_run(int status)
 {
-    std::setvbuf(stdout, nullptr, _IONBF, 0);
-    if (!open_source(input, name))
-        return 1;
-    int status = run_passes();
-    close_source();
     int write_errno = finish_output();
     if (status != 0)
         return status;
@@ -87,4 +92,17 @@ int translate_document(std::FILE *input, const char *name)
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int translate_document(std::FILE *input, const char *name)
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    start_messages();
+    if (!open_source(input, name))
+        return 1;
+    int status = translate_twice();
+    close_source();
+    return end_run(status);
 }

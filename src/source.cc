@@ -124,7 +124,7 @@ bool refill_compressed(std::size_t kept, const char **reason)
 // sets `*got` to their number, 0 once the data has ended whole.  Data that
 // is damaged, cut short or cannot be read is reported, and the messages
 // held about the lines decoded from it dropped.
-bool read_page(char *block, std::size_t size, std::size_t *got)
+bool read_decoded(char *block, std::size_t size, std::size_t *got)
 {
     *got = 0;
     const char *reason = nullptr;
@@ -196,7 +196,7 @@ bool read_for_checking(char *block, std::size_t size, std::size_t *got)
     *got = 0;
     std::size_t count;
     if (input.decoding) {
-        if (!read_page(block, size, &count))
+        if (!read_decoded(block, size, &count))
             return false;
     } else if (!input.format_known) {
         // The first bytes say whether the input is compressed; a block of
@@ -204,7 +204,7 @@ bool read_for_checking(char *block, std::size_t size, std::size_t *got)
         if (!read_raw(block, size < kCompressedBlockSize ? size : kCompressedBlockSize, &count) ||
             !recognise_input(block, count))
             return false;
-        if (input.decoding && !read_page(block, size, &count))
+        if (input.decoding && !read_decoded(block, size, &count))
             return false;
     } else if (!read_raw(block, size, &count)) {
         return false;
@@ -261,7 +261,7 @@ void confirm_source_whole()
     std::size_t count = 0;
     bool whole = true;
     while (whole && input.decoding && !input.decoding_failed && !compressed.finished)
-        whole = read_page(discarded, sizeof discarded, &count);
+        whole = read_decoded(discarded, sizeof discarded, &count);
     if (whole)
         release_line_messages();
 }
