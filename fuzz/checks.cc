@@ -73,8 +73,9 @@ std::string read_back(std::FILE *stream)
 
 Result translate(std::FILE *input)
 {
-    // The program gives standard output a buffer of its own, so the script
-    // goes to a real file rather than to a memory stream.
+    // The program turns off the C library's buffering of standard output
+    // and writes whole blocks of its own; a temporary file takes them as
+    // they come, and is read back once the run has ended.
     std::FILE *out_stream = std::tmpfile();
     std::FILE *err_stream = std::tmpfile();
     if (out_stream == nullptr || err_stream == nullptr)

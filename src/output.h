@@ -1,8 +1,9 @@
 // The output gate, through which every byte of the script is written.
 //
-// The gate is where the pass is applied: the driver tells it which pass runs,
-// and during the checking pass what the translators put down goes nowhere,
-// while during the output pass it reaches standard output.  The translators write the same way in both passes.
+// The gate is where the pass is applied: the driver tells it which pass
+// runs, and during the checking pass what the translators put down goes
+// nowhere, while during the output pass it reaches standard output.  The
+// translators write the same way in both passes.
 // Bytes are gathered in one block, handed to the C library a block at a
 // time: commands are a few bytes each, and a library call per command would
 // cost more than translating it.  A translator asks for room for a whole

@@ -1,4 +1,5 @@
-// Reading a stream a block at a time, for the source and the decoders alike.
+// Reading a stream a block at a time, for the source, which reads the input
+// and its compressed data through it.
 
 #ifndef ROFFSCRIPT_STREAM_READ_H
 #define ROFFSCRIPT_STREAM_READ_H

@@ -1,4 +1,5 @@
-// What a line is, and the two translators that turn one into commands.
+// The two translators that turn a line into commands, and the contract that
+// tells the line finder which lines they may report bad.
 
 #ifndef ROFFSCRIPT_TRANSLATORS_H
 #define ROFFSCRIPT_TRANSLATORS_H
