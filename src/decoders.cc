@@ -28,24 +28,28 @@ namespace {
 // is 64 MiB.
 constexpr std::uint64_t kXzMemoryLimit = 256 * 1024 * 1024;
 
-Compression compression = Compression::kNone;
-bool member_ended = false;   // the last gzip member, bzip2 stream or lzma stream is whole
-
-z_stream gzip_stream;
-bz_stream bzip2_stream;
-lzma_stream xz_stream = LZMA_STREAM_INIT;
+// The kind of data being decoded, whether its last gzip member, bzip2
+// stream or lzma stream is whole, and the state of each library.
+struct Decoder {
+    Compression compression = Compression::kNone;
+    bool member_ended = false;
+    z_stream gzip_stream;
+    bz_stream bzip2_stream;
+    lzma_stream xz_stream = LZMA_STREAM_INIT;
+};
+Decoder decoder;
 
 bool start_gzip_member()
 {
-    gzip_stream = z_stream{};
+    decoder.gzip_stream = z_stream{};
     // 16 more than the largest window: a gzip header and trailer.
-    return inflateInit2(&gzip_stream, 16 + MAX_WBITS) == Z_OK;
+    return inflateInit2(&decoder.gzip_stream, 16 + MAX_WBITS) == Z_OK;
 }
 
 bool start_bzip2_stream()
 {
-    bzip2_stream = bz_stream{};
-    return BZ2_bzDecompressInit(&bzip2_stream, 0, 0) == BZ_OK;
+    decoder.bzip2_stream = bz_stream{};
+    return BZ2_bzDecompressInit(&decoder.bzip2_stream, 0, 0) == BZ_OK;
 }
 
 // A gzip member, bzip2 stream or lzma stream has ended.  After gzip and
@@ -56,7 +60,7 @@ bool start_bzip2_stream()
 DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool input_ended, std::size_t *consumed,
                           const char **reason)
 {
-    if (compression == Compression::kGzip) {
+    if (decoder.compression == Compression::kGzip) {
         while (*consumed < in_count && in[*consumed] == 0)
             ++*consumed;
         if (*consumed > 0)
@@ -64,11 +68,11 @@ DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool in
     }
     if (in_count == 0)
         return input_ended ? DecodeStatus::kFinished : DecodeStatus::kMore;
-    if (compression == Compression::kLzma) {
+    if (decoder.compression == Compression::kLzma) {
         *reason = "trailing garbage after lzma data";
         return DecodeStatus::kFailed;
     }
-    bool gzip = compression == Compression::kGzip;
+    bool gzip = decoder.compression == Compression::kGzip;
     // Wait for a whole header, unless no more bytes are coming.
     constexpr std::size_t kHeaderLength = 10;
     if (in_count < kHeaderLength && !input_ended)
@@ -82,22 +86,22 @@ DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool in
         *reason = "out of memory";
         return DecodeStatus::kFailed;
     }
-    member_ended = false;
+    decoder.member_ended = false;
     return DecodeStatus::kMore;
 }
 
 DecodeStatus decode_gzip(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
                          std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
 {
-    gzip_stream.next_in = const_cast<unsigned char *>(in);
-    gzip_stream.avail_in = static_cast<uInt>(in_count);
-    gzip_stream.next_out = reinterpret_cast<unsigned char *>(out);
-    gzip_stream.avail_out = static_cast<uInt>(out_size);
-    int result = inflate(&gzip_stream, Z_NO_FLUSH);
-    *consumed = in_count - gzip_stream.avail_in;
-    *produced = out_size - gzip_stream.avail_out;
+    decoder.gzip_stream.next_in = const_cast<unsigned char *>(in);
+    decoder.gzip_stream.avail_in = static_cast<uInt>(in_count);
+    decoder.gzip_stream.next_out = reinterpret_cast<unsigned char *>(out);
+    decoder.gzip_stream.avail_out = static_cast<uInt>(out_size);
+    int result = inflate(&decoder.gzip_stream, Z_NO_FLUSH);
+    *consumed = in_count - decoder.gzip_stream.avail_in;
+    *produced = out_size - decoder.gzip_stream.avail_out;
     if (result == Z_STREAM_END) {
-        member_ended = true;
+        decoder.member_ended = true;
         return DecodeStatus::kMore;
     }
     if (result == Z_OK || (result == Z_BUF_ERROR && !(input_ended && in_count == 0)))
@@ -114,15 +118,15 @@ DecodeStatus decode_gzip(const unsigned char *in, std::size_t in_count, bool inp
 DecodeStatus decode_bzip2(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
                           std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
 {
-    bzip2_stream.next_in = reinterpret_cast<char *>(const_cast<unsigned char *>(in));
-    bzip2_stream.avail_in = static_cast<unsigned>(in_count);
-    bzip2_stream.next_out = out;
-    bzip2_stream.avail_out = static_cast<unsigned>(out_size);
-    int result = BZ2_bzDecompress(&bzip2_stream);
-    *consumed = in_count - bzip2_stream.avail_in;
-    *produced = out_size - bzip2_stream.avail_out;
+    decoder.bzip2_stream.next_in = reinterpret_cast<char *>(const_cast<unsigned char *>(in));
+    decoder.bzip2_stream.avail_in = static_cast<unsigned>(in_count);
+    decoder.bzip2_stream.next_out = out;
+    decoder.bzip2_stream.avail_out = static_cast<unsigned>(out_size);
+    int result = BZ2_bzDecompress(&decoder.bzip2_stream);
+    *consumed = in_count - decoder.bzip2_stream.avail_in;
+    *produced = out_size - decoder.bzip2_stream.avail_out;
     if (result == BZ_STREAM_END) {
-        member_ended = true;
+        decoder.member_ended = true;
         return DecodeStatus::kMore;
     }
     if (result == BZ_OK) {
@@ -139,20 +143,20 @@ DecodeStatus decode_bzip2(const unsigned char *in, std::size_t in_count, bool in
 DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input_ended, char *out,
                        std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
 {
-    xz_stream.next_in = in;
-    xz_stream.avail_in = in_count;
-    xz_stream.next_out = reinterpret_cast<std::uint8_t *>(out);
-    xz_stream.avail_out = out_size;
-    lzma_ret result = lzma_code(&xz_stream, input_ended ? LZMA_FINISH : LZMA_RUN);
-    bool alone = compression == Compression::kLzma;
-    *consumed = in_count - xz_stream.avail_in;
-    *produced = out_size - xz_stream.avail_out;
+    decoder.xz_stream.next_in = in;
+    decoder.xz_stream.avail_in = in_count;
+    decoder.xz_stream.next_out = reinterpret_cast<std::uint8_t *>(out);
+    decoder.xz_stream.avail_out = out_size;
+    lzma_ret result = lzma_code(&decoder.xz_stream, input_ended ? LZMA_FINISH : LZMA_RUN);
+    bool alone = decoder.compression == Compression::kLzma;
+    *consumed = in_count - decoder.xz_stream.avail_in;
+    *produced = out_size - decoder.xz_stream.avail_out;
     switch (result) {
     case LZMA_STREAM_END:
         // liblzma reads joined xz streams itself; the end of lzma data must
         // be the end of the input, which only later bytes can show.
         if (alone) {
-            member_ended = true;
+            decoder.member_ended = true;
             return DecodeStatus::kMore;
         }
         return DecodeStatus::kFinished;
@@ -189,8 +193,8 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
 
 bool start_decoding(Compression kind, const char **reason)
 {
-    compression = kind;
-    member_ended = false;
+    decoder.compression = kind;
+    decoder.member_ended = false;
     bool started = false;
     switch (kind) {
     case Compression::kGzip:
@@ -200,12 +204,12 @@ bool start_decoding(Compression kind, const char **reason)
         started = start_bzip2_stream();
         break;
     case Compression::kXz:
-        xz_stream = LZMA_STREAM_INIT;
-        started = lzma_stream_decoder(&xz_stream, kXzMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
+        decoder.xz_stream = LZMA_STREAM_INIT;
+        started = lzma_stream_decoder(&decoder.xz_stream, kXzMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
         break;
     case Compression::kLzma:
-        xz_stream = LZMA_STREAM_INIT;
-        started = lzma_alone_decoder(&xz_stream, kXzMemoryLimit) == LZMA_OK;
+        decoder.xz_stream = LZMA_STREAM_INIT;
+        started = lzma_alone_decoder(&decoder.xz_stream, kXzMemoryLimit) == LZMA_OK;
         break;
     default:
         break;
@@ -219,13 +223,13 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
                     std::size_t out_size, std::size_t *consumed, std::size_t *produced, const char **reason)
 {
     *consumed = *produced = 0;
-    if (member_ended) {
+    if (decoder.member_ended) {
         DecodeStatus status = after_member(in, in_count, input_ended, consumed, reason);
         // Unless the next member has started, there is nothing to decode.
-        if (member_ended || status != DecodeStatus::kMore)
+        if (decoder.member_ended || status != DecodeStatus::kMore)
             return status;
     }
-    switch (compression) {
+    switch (decoder.compression) {
     case Compression::kGzip:
         return decode_gzip(in, in_count, input_ended, out, out_size, consumed, produced, reason);
     case Compression::kBzip2:
@@ -234,23 +238,23 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
     case Compression::kLzma:
         return decode_xz(in, in_count, input_ended, out, out_size, consumed, produced, reason);
     default:
-        *reason = "unknown compression";
+        *reason = "unknown decoder.compression";
         return DecodeStatus::kFailed;
     }
 }
 
 void end_decoding()
 {
-    switch (compression) {
+    switch (decoder.compression) {
     case Compression::kGzip:
-        inflateEnd(&gzip_stream);
+        inflateEnd(&decoder.gzip_stream);
         break;
     case Compression::kBzip2:
-        BZ2_bzDecompressEnd(&bzip2_stream);
+        BZ2_bzDecompressEnd(&decoder.bzip2_stream);
         break;
     case Compression::kXz:
     case Compression::kLzma:
-        lzma_end(&xz_stream);
+        lzma_end(&decoder.xz_stream);
         break;
     default:
         break;

@@ -42,15 +42,18 @@ namespace {
 // The held messages.  A few KiB hold a screenful of them; a page with more
 // wrong is rare, and its later messages are not lost, only not held.
 constexpr std::size_t kHeldSize = 4096;
-char held[kHeldSize];
-std::size_t held_length = 0;
-bool holding = false;
+struct Held {
+    char bytes[kHeldSize];
+    std::size_t length = 0;
+    bool holding = false;
+};
+Held held;
 
 void write_held()
 {
-    if (held_length > 0)
-        std::fwrite(held, 1, held_length, stderr);
-    held_length = 0;
+    if (held.length > 0)
+        std::fwrite(held.bytes, 1, held.length, stderr);
+    held.length = 0;
 }
 
 // Writes a message about a line, or holds it.
@@ -59,17 +62,17 @@ void report_about_line(const char *format, ...)
 {
     std::va_list arguments;
     va_start(arguments, format);
-    if (holding) {
-        int length = std::vsnprintf(held + held_length, kHeldSize - held_length, format, arguments);
-        if (length >= 0 && static_cast<std::size_t>(length) < kHeldSize - held_length) {
-            held_length += static_cast<std::size_t>(length);
+    if (held.holding) {
+        int length = std::vsnprintf(held.bytes + held.length, kHeldSize - held.length, format, arguments);
+        if (length >= 0 && static_cast<std::size_t>(length) < kHeldSize - held.length) {
+            held.length += static_cast<std::size_t>(length);
             va_end(arguments);
             return;
         }
         // The block is full: what it holds goes out, and so does every
         // message after it.
         write_held();
-        holding = false;
+        held.holding = false;
         va_end(arguments);
         va_start(arguments, format);
     }
@@ -93,23 +96,23 @@ void report_line_error(LineError error)
 
 void start_messages()
 {
-    held_length = 0;
-    holding = false;
+    held.length = 0;
+    held.holding = false;
 }
 
 void hold_line_messages()
 {
-    holding = true;
+    held.holding = true;
 }
 
 void release_line_messages()
 {
     write_held();
-    holding = false;
+    held.holding = false;
 }
 
 void drop_line_messages()
 {
-    held_length = 0;
-    holding = false;
+    held.length = 0;
+    held.holding = false;
 }

@@ -12,43 +12,44 @@
 
 namespace {
 
-char output_block[kOutputBlockSize];
-std::size_t output_block_length = 0;
-
-// Where the checking pass's commands go.
-char discarded_block[kOutputBlockSize];
-
-// Whether the output pass runs, as start_output was told.
-bool writing = false;
+// The script gathered for standard output, the block where the checking
+// pass's commands go, whether the output pass runs (as start_output was
+// told), and the errno of the first failed write.
+struct Gate {
+    char output_block[kOutputBlockSize];
+    std::size_t output_block_length = 0;
+    char discarded_block[kOutputBlockSize];
+    bool writing = false;
+    int saved_output_errno = 0;
+};
+Gate gate;
 
 #ifdef ROFFSCRIPT_SELF_CHECKS
-const char *output_room_start = output_block;
-const char *output_room_end = output_block;
+const char *output_room_start = gate.output_block;
+const char *output_room_end = gate.output_block;
 #endif
-
-int saved_output_errno = 0;
 
 void write_to_standard_output(const char *bytes, std::size_t count)
 {
-    if (saved_output_errno == 0 && std::fwrite(bytes, 1, count, stdout) != count)
-        saved_output_errno = errno != 0 ? errno : EIO;
+    if (gate.saved_output_errno == 0 && std::fwrite(bytes, 1, count, stdout) != count)
+        gate.saved_output_errno = errno != 0 ? errno : EIO;
 }
 
 void flush_output_block()
 {
-    write_to_standard_output(output_block, output_block_length);
-    output_block_length = 0;
+    write_to_standard_output(gate.output_block, gate.output_block_length);
+    gate.output_block_length = 0;
 }
 
 }  // namespace
 
 char *output_space(std::size_t count)
 {
-    char *room = discarded_block;
-    if (writing) {
-        if (count > kOutputBlockSize - output_block_length)
+    char *room = gate.discarded_block;
+    if (gate.writing) {
+        if (count > kOutputBlockSize - gate.output_block_length)
             flush_output_block();
-        room = output_block + output_block_length;
+        room = gate.output_block + gate.output_block_length;
     }
 #ifdef ROFFSCRIPT_SELF_CHECKS
     output_room_start = room;
@@ -62,28 +63,28 @@ void output_advance(const char *end)
 #ifdef ROFFSCRIPT_SELF_CHECKS
     assert(end >= output_room_start && end <= output_room_end);
 #endif
-    if (writing)
-        output_block_length = static_cast<std::size_t>(end - output_block);
+    if (gate.writing)
+        gate.output_block_length = static_cast<std::size_t>(end - gate.output_block);
 }
 
 void start_output(int pass)
 {
-    writing = pass != 0;
-    if (!writing) {
-        output_block_length = 0;
-        saved_output_errno = 0;
+    gate.writing = pass != 0;
+    if (!gate.writing) {
+        gate.output_block_length = 0;
+        gate.saved_output_errno = 0;
     }
 }
 
 int output_failure()
 {
-    return saved_output_errno;
+    return gate.saved_output_errno;
 }
 
 int finish_output()
 {
     flush_output_block();
-    if (saved_output_errno == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
-        saved_output_errno = errno != 0 ? errno : EIO;
-    return saved_output_errno;
+    if (gate.saved_output_errno == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout)))
+        gate.saved_output_errno = errno != 0 ? errno : EIO;
+    return gate.saved_output_errno;
 }
