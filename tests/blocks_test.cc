@@ -124,18 +124,6 @@ TEST(Blocks, ErrorAfterManyCleanLinesCountsThemAll)
     expect_file_and_pipe(input, "", "Bad \\( sequence on line " + std::to_string(lines + 1) + ".\n", 1);
 }
 
-TEST(Blocks, LongLineIsCaughtWhereverItStarts)
-{
-    // A clean line too long to pass, after clean lines that move its start
-    // through every offset of a 64-byte stretch.
-    for (int offset = 0; offset < 64; ++offset) {
-        std::string input = std::string(static_cast<std::size_t>(offset), 'p') + "\n" +
-                            std::string(3999, 'q') + "\n\\(\n";
-        SCOPED_TRACE("offset " + std::to_string(offset));
-        expect_file_and_pipe(input, "", "Too long line. Max is 3999 chars.\n", 1);
-    }
-}
-
 TEST(Blocks, NulShortensALineThatWouldBeTooLong)
 {
     // The line is short up to its NUL, and what follows the NUL is ignored,

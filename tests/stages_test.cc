@@ -1,0 +1,250 @@
+// The stages of the pipeline fed in this process, as the driver and the
+// source feed them: the line finder given a page in stretches of any size,
+// and the decoders given compressed bytes a few at a time.  Here a test
+// chooses where each stretch ends, which the program's own reads, always as
+// large as the block allows, never do.
+
+#include "decoders.h"
+#include "formats.h"
+#include "line_finder.h"
+#include "messages.h"
+#include "output.h"
+#include "run_state.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// What one pass made of a page: its script and messages, whether it ran to
+// the end, and how many lines it counted.
+struct Pass {
+    std::string script, messages;
+    bool whole = false;
+    std::uint64_t lines = 0;
+    bool operator==(const Pass &other) const
+    {
+        return script == other.script && messages == other.messages && whole == other.whole &&
+               lines == other.lines;
+    }
+};
+
+std::string read_back(std::FILE *stream)
+{
+    std::string bytes;
+    std::rewind(stream);
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
+        bytes.append(chunk, n);
+    std::fclose(stream);
+    return bytes;
+}
+
+// Runs one pass of the line finder over `page`, handing it `stretch` bytes
+// at a time, as the driver hands it what each read gave.  The script and
+// the messages are caught in temporary files for the length of the pass.
+Pass take_page(const std::string &page, int pass, std::size_t stretch, bool every_line = false)
+{
+    static char block[kPageBlockSize];
+    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
+    if (out == nullptr || err == nullptr)
+        std::abort();
+    std::FILE *real_stdout = stdout, *real_stderr = stderr;
+    stdout = out;
+    stderr = err;
+    translate_every_line = every_line;
+    start_messages();
+    output_pass = pass;
+    line_number = 0;
+    error_status = 0;
+    start_output(pass);
+    start_lines(block, pass);
+    Pass taken;
+    std::size_t at = 0;
+    for (;;) {
+        PageRoom room = room_for_page();
+        std::size_t count = std::min({stretch, room.size, page.size() - at});
+        if (count == 0) {
+            taken.whole = end_of_page();
+            break;
+        }
+        std::memcpy(room.bytes, page.data() + at, count);
+        at += count;
+        if (!take_page_bytes(count))
+            break;
+    }
+    finish_output();
+    translate_every_line = false;
+    taken.lines = line_number;
+    stdout = real_stdout;
+    stderr = real_stderr;
+    taken.script = read_back(out);
+    taken.messages = read_back(err);
+    return taken;
+}
+
+TEST(LineFinder, SameLinesWhateverStretchesThePageComesIn)
+{
+    // Lines cut by a stretch's end anywhere: clean ones of many lengths, bad
+    // ones, lines that a NUL ends early, a comment longer than the block, a
+    // line of the longest length, and a last line without a line feed.
+    std::string page;
+    for (int i = 0; i < 600; ++i) {
+        std::string run(static_cast<std::size_t>(i * 37 % 300), static_cast<char>('a' + i % 26));
+        page += i % 4 == 0 ? ".B \"" + run + "\n" : i % 4 == 1 ? run + "\\(\n" : "x(" + run + "\n";
+    }
+    page += ".\\\" " + std::string(100 * 1000, 'c') + "\n";
+    page += "s" + std::string(1, '\0') + std::string(60 * 1000, 'd') + "\\(\n";
+    page += std::string(3998, 'm') + "\n" + "last\\(";
+    for (int pass : {0, 1}) {
+        for (bool every_line : {false, true}) {
+            if (pass == 1 && every_line)
+                continue;
+            Pass whole = take_page(page, pass, page.size(), every_line);
+            EXPECT_TRUE(whole.whole);
+            EXPECT_EQ(whole.lines, 600U + 4);
+            for (std::size_t stretch : {1, 63, 64, 65, 3999, 4001, 40000}) {
+                SCOPED_TRACE("pass " + std::to_string(pass) + (every_line ? ", every line" : "") +
+                             ", stretches of " + std::to_string(stretch));
+                EXPECT_TRUE(take_page(page, pass, stretch, every_line) == whole);
+            }
+        }
+    }
+}
+
+TEST(LineFinder, LongLineIsCaughtWhereverItStarts)
+{
+    // A clean line too long to pass, after a line that moves its start
+    // through every offset of a 64-byte chunk, ends the run there.
+    for (int offset = 0; offset < 64; ++offset) {
+        std::string page = std::string(static_cast<std::size_t>(offset), 'p') + "\n" +
+                           std::string(3999, 'q') + "\n\\(\n";
+        for (bool every_line : {false, true}) {
+            SCOPED_TRACE("offset " + std::to_string(offset) + (every_line ? ", every line" : ""));
+            Pass taken = take_page(page, 0, page.size(), every_line);
+            EXPECT_FALSE(taken.whole);
+            EXPECT_EQ(taken.messages, "Too long line. Max is 3999 chars.\n");
+        }
+    }
+}
+
+// Feeds `data` to a decoder `step` bytes at a time, as the source feeds it:
+// the bytes not consumed are handed again with more behind them.  Returns
+// the page, or the reason the data was refused, after "refused: ".
+std::string decode_in_steps(Compression kind, const std::string &data, std::size_t step)
+{
+    const char *reason = nullptr;
+    if (!start_decoding(kind, &reason))
+        return std::string("refused: ") + reason;
+    std::string pending, page;
+    std::size_t next = 0;
+    for (;;) {
+        bool ended = next == data.size();
+        char out[4096];
+        std::size_t consumed = 0, produced = 0;
+        DecodeStatus status =
+            decode(reinterpret_cast<const unsigned char *>(pending.data()), pending.size(), ended, out,
+                   sizeof out, &consumed, &produced, &reason);
+        pending.erase(0, consumed);
+        page.append(out, produced);
+        if (status == DecodeStatus::kFinished)
+            break;
+        if (status == DecodeStatus::kFailed || (consumed == 0 && produced == 0 && ended)) {
+            page = std::string("refused: ") + (status == DecodeStatus::kFailed ? reason : "corrupt compressed data");
+            break;
+        }
+        if ((consumed == 0 && produced == 0) || pending.empty()) {
+            std::size_t count = std::min(step, data.size() - next);
+            pending.append(data, next, count);
+            next += count;
+        }
+    }
+    end_decoding();
+    return page;
+}
+
+// What the command line `command` writes.
+std::string output_of(const std::string &command)
+{
+    std::FILE *pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        std::abort();
+    std::string bytes;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        bytes.append(chunk, n);
+    pclose(pipe);
+    return bytes;
+}
+
+TEST(Decoders, FedAByteAtATimeGiveTheWholePage)
+{
+    // Two members or streams joined, so that the header of the second
+    // arrives a byte at a time too; lzma data is a single stream.
+    const std::string page = output_of("cat " EXAMPLE_PAGE);
+    ASSERT_FALSE(page.empty());
+    struct Format {
+        const char *command;
+        Compression kind;
+        int copies;
+    } const formats[] = {{"gzip -c", Compression::kGzip, 2},
+                         {"bzip2 -c", Compression::kBzip2, 2},
+                         {"xz -c", Compression::kXz, 2},
+                         {"xz --format=lzma -c", Compression::kLzma, 1}};
+    for (const Format &format : formats) {
+        SCOPED_TRACE(format.command);
+        std::string one = output_of(std::string(format.command) + " < " EXAMPLE_PAGE " 2>/dev/null");
+        if (one.empty()) {
+            ADD_FAILURE() << "no " << format.command << " here";
+            continue;
+        }
+        std::string data = format.copies == 2 ? one + one : one;
+        std::string expected = format.copies == 2 ? page + page : page;
+        for (std::size_t step : {std::size_t{1}, std::size_t{5}, data.size()})
+            EXPECT_EQ(decode_in_steps(format.kind, data, step), expected) << "steps of " << step;
+    }
+}
+
+TEST(Formats, EachIsToldByTheLeastOfItsHeaderThatSaysSo)
+{
+    // At each bound of what a header may hold, the bytes are compressed
+    // data, cut short when nothing follows, or of a format not read, or
+    // text.
+    struct Header {
+        std::string bytes;
+        const char *said;
+    } const headers[] = {
+        {std::string("BZh1\061\101\131\046\123\131", 10), "truncated bzip2 data"},
+        {std::string("BZh9\027\162\105\070\120\220", 10), "truncated bzip2 data"},
+        {std::string("\3757zXZ\000", 6), "truncated xz data"},
+        {std::string("\135\000\000\200\000\377\377\377\377\077\000\000\000", 13), "truncated lzma data"},
+        {std::string("\135\000\000\200\000\000\000\000\000\100\000\000\000", 13), "text"},
+        {std::string("\050\265\057\375", 4), "zstd-compressed data is not supported"},
+        {std::string("LZIP\001", 5), "lzip-compressed data is not supported"},
+        {std::string("\037\235\211", 3), "compress (.Z) data is not supported"},
+        {std::string("\037\235\220", 3), "compress (.Z) data is not supported"},
+        {std::string("\037\235\221", 3), "text"},
+        {std::string("\037\235\250", 3), "text"},
+        {std::string("\037\213\010\000", 4), "truncated gzip data"},
+    };
+    for (const Header &header : headers) {
+        SCOPED_TRACE(header.said);
+        const char *unsupported = nullptr;
+        Compression kind = recognise_compression(reinterpret_cast<const unsigned char *>(header.bytes.data()),
+                                                 header.bytes.size(), &unsupported);
+        std::string said = kind == Compression::kNone          ? "text"
+                            : kind == Compression::kUnsupported ? unsupported
+                                                                : decode_in_steps(kind, header.bytes, 16);
+        EXPECT_EQ(said, std::string(header.said).find("truncated") == 0 ? std::string("refused: ") + header.said
+                                                                       : std::string(header.said));
+    }
+}
+
+}  // namespace
