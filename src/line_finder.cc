@@ -32,6 +32,14 @@ static_assert(kPageBlockSize - kChunkSize > static_cast<std::size_t>(kMaxLineLen
               "the read block must hold the longest line with its line feed and a NUL");
 static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
 
+// Whether the line from `line` to `end`, in which the finder saw `seen`,
+// could be reported bad.  The line is NUL-terminated at `end`, so a rule
+// may read it as its translator would.
+bool line_may_fail(const char *line, const char *end, LineSuspects seen)
+{
+    return is_macro_line(line) ? macro_line_may_fail(line, end, seen) : text_line_may_fail(line, end, seen);
+}
+
 bool is_comment(const char *line)
 {
     // The tests stop at the line's NUL, so a short line is never read past.

@@ -40,12 +40,4 @@ struct LineSuspects {
 bool text_line_may_fail(const char *line, const char *end, LineSuspects seen);
 bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen);
 
-// Whether the line from `line` to `end`, in which the finder saw `seen`,
-// could be reported bad.  The line is NUL-terminated at `end`, so a rule
-// may read it as its translator would.
-inline bool line_may_fail(const char *line, const char *end, LineSuspects seen)
-{
-    return is_macro_line(line) ? macro_line_may_fail(line, end, seen) : text_line_may_fail(line, end, seen);
-}
-
 #endif
