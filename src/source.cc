@@ -12,9 +12,7 @@
 // decoding a page costs more than reading it, so it is done once.  The
 // source reads the compressed data into a block of its own and feeds the
 // decoder from it.  Messages about the lines of compressed input are held
-// until the data is known whole, and dropped if it proves damaged.  The
-// output pass hands on no more bytes than the checking pass did, and the
-// watch holds the two passes' bytes to each other.
+// until the data is known whole, and dropped if it proves damaged.
 
 #include "source.h"
 
@@ -25,14 +23,11 @@
 #include "stream_read.h"
 #include "watch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace {
-
-// The block that compressed data is read into; the first read, which the
-// format is recognised from, may fill it.
-constexpr std::size_t kCompressedBlockSize = 16 * 1024;
 
 // The input as given, and the stream that the current pass reads: the input
 // itself, or in the output pass the temporary copy.
@@ -48,9 +43,10 @@ struct Input {
 };
 Input input;
 
-// The compressed data, a block at a time, from `start` to `end`.
+// The compressed data, a block at a time, from `start` to `end`; the first
+// read, which the format is recognised from, may fill the block.
 struct Compressed {
-    unsigned char block[kCompressedBlockSize];
+    unsigned char block[16 * 1024];
     std::size_t start = 0, end = 0;
     bool finished = false;   // the data has ended whole
 };
@@ -76,14 +72,21 @@ bool read_raw(char *block, std::size_t size, std::size_t *count)
     return false;
 }
 
-// Looks at the first `count` bytes of the input, read into `block`.  If they
-// start compressed data, they become the first of it and decoding starts,
-// with a temporary copy for the output pass to read.
-bool recognise_input(const char *block, std::size_t count)
+// Reads the first bytes of the input, at most `size`, into the compressed
+// block, and looks at them.  If they start compressed data, they stay there
+// as the first of it and decoding starts, with a temporary copy for the
+// output pass to read.
+bool recognise_input(std::size_t size)
 {
+    std::size_t count;
+    if (!read_raw(reinterpret_cast<char *>(compressed.block), size, &count))
+        return false;
     input.format_known = true;
+    compressed.start = 0;
+    compressed.end = count;
+    compressed.finished = false;
     const char *reason = nullptr;
-    Compression kind = recognise_compression(reinterpret_cast<const unsigned char *>(block), count, &reason);
+    Compression kind = recognise_compression(compressed.block, count, &reason);
     if (kind == Compression::kNone)
         return true;
     if (kind == Compression::kUnsupported) {
@@ -94,10 +97,6 @@ bool recognise_input(const char *block, std::size_t count)
         return false;
     input.decoding = true;
     hold_line_messages();
-    std::memcpy(compressed.block, block, count);
-    compressed.start = 0;
-    compressed.end = count;
-    compressed.finished = false;
     if (!start_decoding(kind, &reason)) {
         report_read_failure(input.name, reason);
         input.decoding_failed = true;
@@ -108,13 +107,11 @@ bool recognise_input(const char *block, std::size_t count)
 
 // Reads compressed bytes into the block behind the `kept` bytes at its
 // start, which the decoder has yet to use.
-bool refill_compressed(std::size_t kept, const char **reason)
+bool refill_compressed(std::size_t kept)
 {
     std::size_t more;
-    if (!read_stream(input.stream, compressed.block + kept, sizeof compressed.block - kept, &more, &input.ended)) {
-        *reason = std::strerror(errno);
+    if (!read_raw(reinterpret_cast<char *>(compressed.block) + kept, sizeof compressed.block - kept, &more))
         return false;
-    }
     compressed.start = 0;
     compressed.end = kept + more;
     return true;
@@ -122,14 +119,15 @@ bool refill_compressed(std::size_t kept, const char **reason)
 
 // Feeds the decoder until it gives up to `size` page bytes to `block`, and
 // sets `*got` to their number, 0 once the data has ended whole.  Data that
-// is damaged, cut short or cannot be read is reported, and the messages
-// held about the lines decoded from it dropped.
+// is damaged, cut short or cannot be read is reported (a failed read by
+// read_raw), and the messages held about the lines decoded from it dropped.
 bool read_decoded(char *block, std::size_t size, std::size_t *got)
 {
     *got = 0;
     const char *reason = nullptr;
     auto fail = [&reason] {
-        report_read_failure(input.name, reason);
+        if (reason != nullptr)
+            report_read_failure(input.name, reason);
         input.decoding_failed = true;
         drop_line_messages();
         return false;
@@ -137,7 +135,7 @@ bool read_decoded(char *block, std::size_t size, std::size_t *got)
     while (!compressed.finished) {
         std::size_t left = compressed.end - compressed.start;
         if (left == 0 && !input.ended) {
-            if (!refill_compressed(0, &reason))
+            if (!refill_compressed(0))
                 return fail();
             left = compressed.end;
         }
@@ -160,7 +158,7 @@ bool read_decoded(char *block, std::size_t size, std::size_t *got)
                 return fail();
             }
             std::memmove(compressed.block, compressed.block + compressed.start, left);
-            if (!refill_compressed(left, &reason))
+            if (!refill_compressed(left))
                 return fail();
         }
     }
@@ -199,13 +197,16 @@ bool read_for_checking(char *block, std::size_t size, std::size_t *got)
         if (!read_decoded(block, size, &count))
             return false;
     } else if (!input.format_known) {
-        // The first bytes say whether the input is compressed; a block of
-        // compressed data holds them.
-        if (!read_raw(block, size < kCompressedBlockSize ? size : kCompressedBlockSize, &count) ||
-            !recognise_input(block, count))
+        // The first bytes say whether the input is compressed data.
+        if (!recognise_input(std::min(size, sizeof compressed.block)))
             return false;
-        if (input.decoding && !read_decoded(block, size, &count))
-            return false;
+        if (input.decoding) {
+            if (!read_decoded(block, size, &count))
+                return false;
+        } else {
+            count = compressed.end;
+            std::memcpy(block, compressed.block, count);
+        }
     } else if (!read_raw(block, size, &count)) {
         return false;
     }
