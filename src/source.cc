@@ -274,7 +274,7 @@ bool rewind_source()
         return false;
     }
     input.ended = false;
-    start_watching_again();
+    watch_second_pass();
     if (input.decoding) {
         end_decoding();
         input.decoding = false;

@@ -97,7 +97,7 @@ void watch_bytes(const char *bytes, std::size_t count)
     watch.handed_length += count;
 }
 
-void start_watching_again()
+void watch_second_pass()
 {
     watch.checked_length = watch.handed_length;
     watch.handed_length = 0;

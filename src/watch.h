@@ -21,7 +21,7 @@ void watch_bytes(const char *bytes, std::size_t count);
 
 // The checking pass has ended: the output pass's bytes are counted and
 // hashed afresh, to be held to the checking pass's.
-void start_watching_again();
+void watch_second_pass();
 
 // How many of the checking pass's bytes the output pass has yet to hand on.
 std::uint64_t bytes_left_to_hand_on();
