@@ -34,15 +34,14 @@ struct Pass {
     }
 };
 
-std::string read_back(std::FILE *stream)
+// What is left to read of `stream`.
+std::string drain(std::FILE *stream)
 {
     std::string bytes;
-    std::rewind(stream);
     char chunk[4096];
     std::size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
         bytes.append(chunk, n);
-    std::fclose(stream);
     return bytes;
 }
 
@@ -84,8 +83,12 @@ Pass take_page(const std::string &page, int pass, std::size_t stretch, bool ever
     taken.lines = line_number;
     stdout = real_stdout;
     stderr = real_stderr;
-    taken.script = read_back(out);
-    taken.messages = read_back(err);
+    std::rewind(out);
+    std::rewind(err);
+    taken.script = drain(out);
+    taken.messages = drain(err);
+    std::fclose(out);
+    std::fclose(err);
     return taken;
 }
 
@@ -175,11 +178,7 @@ std::string output_of(const std::string &command)
     std::FILE *pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
         std::abort();
-    std::string bytes;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
-        bytes.append(chunk, n);
+    std::string bytes = drain(pipe);
     pclose(pipe);
     return bytes;
 }
