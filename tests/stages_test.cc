@@ -187,7 +187,10 @@ TEST(Decoders, FedAByteAtATimeGiveTheWholePage)
 {
     // Two members or streams joined, so that the header of the second
     // arrives a byte at a time too; lzma data is a single stream.
-    const std::string page = output_of("cat " EXAMPLE_PAGE);
+    std::FILE *file = std::fopen(EXAMPLE_PAGE, "r");
+    ASSERT_NE(file, nullptr);
+    const std::string page = drain(file);
+    std::fclose(file);
     ASSERT_FALSE(page.empty());
     struct Format {
         const char *command;
@@ -197,11 +200,12 @@ TEST(Decoders, FedAByteAtATimeGiveTheWholePage)
                          {"bzip2 -c", Compression::kBzip2, 2},
                          {"xz -c", Compression::kXz, 2},
                          {"xz --format=lzma -c", Compression::kLzma, 1}};
+    std::string missing;   // compressors this machine lacks, as compressed.sh skips them
     for (const Format &format : formats) {
         SCOPED_TRACE(format.command);
         std::string one = output_of(std::string(format.command) + " < " EXAMPLE_PAGE " 2>/dev/null");
         if (one.empty()) {
-            ADD_FAILURE() << "no " << format.command << " here";
+            missing += std::string(" ") + format.command;
             continue;
         }
         std::string data = format.copies == 2 ? one + one : one;
@@ -209,6 +213,8 @@ TEST(Decoders, FedAByteAtATimeGiveTheWholePage)
         for (std::size_t step : {std::size_t{1}, std::size_t{5}, data.size()})
             EXPECT_EQ(decode_in_steps(format.kind, data, step), expected) << "steps of " << step;
     }
+    if (!missing.empty())
+        GTEST_SKIP() << "not here:" << missing;
 }
 
 TEST(Formats, EachIsToldByTheLeastOfItsHeaderThatSaysSo)
