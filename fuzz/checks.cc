@@ -6,8 +6,10 @@
 //   nothing on standard error.
 // - Every line of the script is one command: a known command word and the
 //   number of arguments it takes, each argument one word under the script's
-//   quoting (backslash quotes the next byte, braces group, blank and tab
-//   separate, and dollar, bracket and semicolon never stand bare).
+//   quoting, split as Tcl's parser splits it (backslash quotes the next
+//   byte, braces group, each of blank, tab, vertical tab, form feed and
+//   carriage return separates, and dollar, bracket and semicolon never stand
+//   bare).
 // - The same bytes give the same script twice, and through a pipe (which is
 //   replayed from a temporary copy) the same script as from a file.
 // - A checking pass that translates every line reports exactly what one
@@ -114,6 +116,13 @@ Result translate_pipe(const std::uint8_t *data, std::size_t size)
     return translate(input);
 }
 
+// The bytes at which Tcl's parser ends a word: the line feed, which ends
+// the command as well, never reaches here.
+bool separates_words(char byte)
+{
+    return byte == ' ' || byte == '\t' || byte == '\v' || byte == '\f' || byte == '\r';
+}
+
 // Splits one line of the script into its words, or returns false when the
 // line cannot be read as words.
 bool split_words(const std::string &line, std::vector<std::string> *words)
@@ -136,7 +145,7 @@ bool split_words(const std::string &line, std::vector<std::string> *words)
                 return false;
             ++i;
         } else {
-            for (; i < line.size() && line[i] != ' ' && line[i] != '\t'; ++i) {
+            for (; i < line.size() && !separates_words(line[i]); ++i) {
                 char byte = line[i];
                 if (byte == '\\') {
                     if (++i == line.size())

@@ -79,8 +79,9 @@ static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's 
 // Each byte is classified by two table look-ups, one by its low four bits
 // and one by its high four, whose results are ANDed: a byte has a class bit
 // only if both of its halves name it.  The classes are the quoted bytes of
-// kWordBytes (tab; blank, double quote, dollar; semicolon, bracket, brace)
-// and the two bytes that end a run (NUL, backslash).  Then each half of the
+// kWordBytes (tab, vertical tab, form feed, carriage return; blank, double
+// quote, dollar; semicolon, bracket, brace) and the two bytes that end a run
+// (NUL, backslash).  Then each half of the
 // sixteen bytes is spread out by one shuffle: the table of expansions holds,
 // for each of the 256 ways the quoted bytes may lie among eight, the order
 // in which to put down the eight bytes and a backslash before each quoted
@@ -118,15 +119,15 @@ struct Expansions {
 constexpr Expansions kExpansions;
 
 enum : unsigned char {
-    kTab = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16,
-    kQuotedClasses = kTab | kBlankQuoteDollar | kSemicolonBracketBrace,
+    kControlSpace = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16,
+    kQuotedClasses = kControlSpace | kBlankQuoteDollar | kSemicolonBracketBrace,
     kEndClasses = kNul | kBackslash
 };
 alignas(16) constexpr unsigned char kClassesByLowHalf[16] = {
     kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
-    0, kTab, 0, kSemicolonBracketBrace, kBackslash, 0, 0, 0};
+    0, kControlSpace, 0, kControlSpace | kSemicolonBracketBrace, kControlSpace | kBackslash, kControlSpace, 0, 0};
 alignas(16) constexpr unsigned char kClassesByHighHalf[16] = {
-    kTab | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
+    kControlSpace | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
     kSemicolonBracketBrace, 0, 0, 0, 0, 0, 0, 0, 0};
 
 // Whether the two tables give every byte value the classes that kWordBytes

@@ -9,10 +9,12 @@
 #include <cstddef>
 
 // The bytes that the script's syntax gives a meaning, and that a word
-// therefore carries with a backslash in front: tab, blank, double quote,
-// dollar, semicolon, opening bracket and opening brace.  A backslash from the
-// input is doubled, or read as an escape; every other byte stands as it is.
-constexpr char kQuotedBytes[] = "\t \"$;[{";
+// therefore carries with a backslash in front: the whitespace that ends a
+// word (tab, vertical tab, form feed, carriage return and blank), double
+// quote, dollar, semicolon, opening bracket and opening brace.  A backslash
+// from the input is doubled, or read as an escape; every other byte stands
+// as it is.  (A line feed never reaches a word: it ends the line.)
+constexpr char kQuotedBytes[] = "\t\v\f\r \"$;[{";
 
 // Puts `length` bytes from `start`, a position inside the current line, at
 // `out` as one argument of the script, and returns the end.  `length` is

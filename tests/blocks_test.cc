@@ -201,11 +201,12 @@ TEST(Blocks, EveryByteIsQuotedAlikeAtEveryOffset)
     // Text may be quoted many bytes at a time.  Every byte value, at every
     // offset of such a stretch, and a quoted byte right before the run ends
     // at a backslash or at the line's end, must come out as one byte at a
-    // time would have it: a backslash before the script's own syntax bytes.
+    // time would have it: a backslash before the script's own syntax bytes,
+    // every byte that ends a Tcl word among them.
     auto quoted = [](const std::string &run) {
         std::string out;
         for (char byte : run) {
-            if (std::string("\t \"$;[{").find(byte) != std::string::npos)
+            if (std::string("\t\v\f\r \"$;[{").find(byte) != std::string::npos)
                 out += '\\';
             out += byte;
         }
