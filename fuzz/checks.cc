@@ -215,11 +215,13 @@ std::string differs(const Result &got, const Result &expected)
 
 }  // namespace
 
-std::string check_document(const std::uint8_t *data, std::size_t size, int *status)
+std::string check_document(const std::uint8_t *data, std::size_t size, int *status, std::string *script)
 {
     Result file = translate_file(data, size);
     if (status != nullptr)
         *status = file.status;
+    if (script != nullptr)
+        *script = file.out;
     if (file.status != 0 && file.status != 1)
         return "status " + std::to_string(file.status);
     if (file.status == 1) {

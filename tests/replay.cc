@@ -5,8 +5,11 @@
 // directory of case files.  Then the same inputs joined, each ended by a line
 // feed, into documents far longer than the program's read blocks: those
 // that convert alone, and all of them.  Prints each input that breaks a
-// promise; exits 1 if any did.
-// Usage: replay [--cases CASE_DIRECTORY] PATH...
+// promise; exits 1 if any did.  With --scripts, the script of every input
+// that converts goes into that directory, and its name and file into its
+// `list`, for a real Tcl parser to judge (tests/scripts.tcl): the checks
+// here are this program's own idea of a word.
+// Usage: replay [--cases CASE_DIRECTORY] [--scripts DIRECTORY] PATH...
 
 #include "case_file.h"
 #include "checks.h"
@@ -57,10 +60,24 @@ void add_path(const std::string &path, std::vector<Input> *inputs)
         add_file(path + "/" + name, inputs);
 }
 
+// Where the scripts go, and the list of them; empty for none.
+std::string scripts_directory;
+std::ofstream script_list;
+
 bool check(const std::string &name, const std::string &bytes, int *status = nullptr)
 {
-    std::string broken =
-        check_document(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(), status);
+    int own_status = 1;
+    std::string script;
+    std::string broken = check_document(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size(),
+                                        &own_status, &script);
+    if (status != nullptr)
+        *status = own_status;
+    if (!scripts_directory.empty() && own_status == 0) {
+        static int count = 0;
+        std::string path = scripts_directory + "/" + std::to_string(++count) + ".script";
+        std::ofstream(path, std::ios::binary) << script;
+        script_list << name << '\n' << path << '\n';
+    }
     if (broken.empty())
         return true;
     std::printf("FAIL %s: %s\n", name.c_str(), broken.c_str());
@@ -77,12 +94,19 @@ int main(int argc, char **argv)
         if (arg == "--cases" && i + 1 < argc) {
             for (const Case &c : load_cases(argv[++i]))
                 inputs.emplace_back("case " + c.name, c.input);
+        } else if (arg == "--scripts" && i + 1 < argc) {
+            scripts_directory = argv[++i];
+            script_list.open(scripts_directory + "/list");
+            if (!script_list) {
+                std::perror(scripts_directory.c_str());
+                return 2;
+            }
         } else {
             add_path(arg, &inputs);
         }
     }
     if (inputs.empty()) {
-        std::fprintf(stderr, "Usage: %s [--cases caseDirectory] path...\n", argv[0]);
+        std::fprintf(stderr, "Usage: %s [--cases caseDirectory] [--scripts directory] path...\n", argv[0]);
         return 2;
     }
     int failures = 0;
