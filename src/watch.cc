@@ -3,7 +3,11 @@
 // The output pass reads no more bytes than the checking pass read, and the
 // bytes each pass hands on are hashed (XXH3, 128 bits): the two hashes must
 // agree when the output pass ends.  That holds whatever wrote the file and
-// whatever its file system keeps of times.  A regular file is also watched
+// whatever its file system keeps of times.  XXH3 is fast, not a
+// cryptographic hash: with the secret it is published with, two pages that
+// hash alike can be made in advance.  So each run hashes with a secret of
+// its own, drawn from the system's random source, which no page prepared
+// beforehand can know.  A regular file is also watched
 // through its identity, size and times, which cost nothing per byte: the
 // source looks at them before the checking pass, before the output pass and
 // after it, and most changes show there before any script is written.  Nor
@@ -14,8 +18,10 @@
 #include "messages.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +40,7 @@ namespace {
 struct Watch {
     std::uint64_t checked_length = 0;
     std::uint64_t handed_length = 0;
+    alignas(64) unsigned char hash_secret[XXH3_SECRET_DEFAULT_SIZE];
     XXH3_state_t pass_hash;
     XXH128_hash_t checked_hash{};
     int fd = -1;
@@ -42,11 +49,26 @@ struct Watch {
 };
 Watch watch;
 
-// Every hash of a run starts here, so that the two passes' hashes can be
-// compared.
+// Fills the hash's secret from the system's random source.  Returns false,
+// with errno set, when there is none to be had.
+bool draw_hash_secret()
+{
+    std::size_t filled = 0;
+    while (filled < sizeof watch.hash_secret) {
+        ssize_t count = getrandom(watch.hash_secret + filled, sizeof watch.hash_secret - filled, 0);
+        if (count < 0 && errno != EINTR)
+            return false;
+        if (count > 0)
+            filled += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+
+// Every hash of a run starts here, with the run's secret, so that the two
+// passes' hashes can be compared.
 void start_hash()
 {
-    XXH3_128bits_reset(&watch.pass_hash);
+    XXH3_128bits_reset_withSecret(&watch.pass_hash, watch.hash_secret, sizeof watch.hash_secret);
 }
 
 bool same_time(const struct timespec &a, const struct timespec &b)
@@ -62,6 +84,12 @@ bool start_watch(int fd, const char *name)
     watch.checked_hash = XXH128_hash_t{};
     watch.fd = fd;
     watch.watching_file = false;
+    if (!draw_hash_secret()) {
+        char reason[128];
+        std::snprintf(reason, sizeof reason, "no random secret to hash it with: %s", std::strerror(errno));
+        report_read_failure(name, reason);
+        return false;
+    }
     start_hash();
     if (fd < 0)
         return true;

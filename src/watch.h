@@ -9,8 +9,9 @@
 
 // Starts the watch for a run over the input open on `fd` (-1 for a stream
 // without one), named `name` in messages: no bytes read yet, and a regular
-// file watched as it is now.  Returns false when the input cannot be looked
-// at, or is standard output's file: the reason has been reported.
+// file watched as it is now, and a secret for the hash drawn afresh.
+// Returns false when the input cannot be looked at, or is standard output's
+// file, or no random secret can be had: the reason has been reported.
 bool start_watch(int fd, const char *name);
 
 // Whether the watched file, if any, is still as it was found.

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <lzma.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -83,6 +84,12 @@ extern "C" int fsetpos(std::FILE *stream, const std::fpos_t *position)
 {
     static auto real_fsetpos = real<int (*)(std::FILE *, const std::fpos_t *)>("fsetpos");
     return fails_now("fsetpos") ? -1 : real_fsetpos(stream, position);
+}
+
+extern "C" ssize_t getrandom(void *bytes, std::size_t count, unsigned flags)
+{
+    static auto real_getrandom = real<ssize_t (*)(void *, std::size_t, unsigned)>("getrandom");
+    return fails_now("getrandom") ? -1 : real_getrandom(bytes, count, flags);
 }
 
 extern "C" int open(const char *path, int flags, ...)

@@ -105,6 +105,14 @@ TEST(ReadErrors, FailedCallOnTheInputWritesNothing)
         expect_outcome(run_with_failing_call(run, failure.call, failure.number, EIO), "",
                        "Couldn't read \"" + failure.file->path + "\": Input/output error\n", 1);
     }
+    // Without a secret of its own the hash could be matched by a page made
+    // for it in advance, and the run could not vouch for its bytes.
+    Invocation run;
+    run.args = {small.path};
+    expect_outcome(run_with_failing_call(run, "getrandom", 1, ENOSYS), "",
+                   "Couldn't read \"" + small.path +
+                       "\": no random secret to hash it with: Function not implemented\n",
+                   1);
 }
 
 // A short script fails at the last write; a long one in the middle of the
