@@ -4,9 +4,11 @@
 // The input is translated twice: a checking pass that writes nothing and
 // only reports, then, if nothing was wrong, an output pass that writes the
 // script.  A page found wrong therefore gets no script at all.  A change to
-// the input that shows only at the end of the output pass, or a failed
-// write, ends the run with status 1 when part of the script is already out,
-// and the status says to discard it.
+// the input that shows only during or at the end of the output pass ends the
+// run with status 1, and what the gate still holds then is never written: a
+// script that fits the gate's block is written whole or not at all, and of
+// a longer one a part may be out, which the status says to discard.  A
+// failed write ends the run the same way.
 //
 // Each pass is pushed from here: the driver asks the source for the next
 // stretch of the page and hands it to the line finder, which hands each
@@ -80,13 +82,15 @@ int translate_twice()
 }
 
 // Where the output pass ends, whether it ran to the end of the page or
-// stopped at a failure, or never ran: what the gate still gathers is
-// written out.  Returns the exit status of the run, `status` so far.
+// stopped at a failure, or never ran.  What the gate still gathers is
+// written out only for a run that has not failed: after a failure it was
+// translated from bytes that failed their checks, or could not all be read.
+// Returns the exit status of the run, `status` so far.
 int end_run(int status)
 {
-    int write_errno = finish_output();
     if (status != 0)
         return status;
+    int write_errno = finish_output();
     if (write_errno != 0) {
         report_write_failure(std::strerror(write_errno));
         return 1;

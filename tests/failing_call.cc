@@ -4,8 +4,11 @@
 // FAIL_CALL=NAME:N:ERRNO makes the Nth call to NAME, counting from 1, fail
 // with that errno; a decompression library's start fails instead with the
 // library's own code for no memory.  A stream whose read fails is marked in
-// error, as the C library marks it.  Only the program's own calls count:
-// those the libraries make to themselves do not pass through here.
+// error, as the C library marks it.  STOP_AT_CALL=NAME:N instead stops the
+// program with SIGSTOP as the Nth call to NAME begins, so that a test can
+// change the input at that moment and let it go on.  Only the program's own
+// calls count: those the libraries make to themselves do not pass through
+// here.
 
 #include <bzlib.h>
 #include <dlfcn.h>
@@ -16,6 +19,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -29,21 +33,26 @@ struct Planned {
     int error = 0;
 };
 
-Planned planned_failure()
+// The call that `variable` names, as NAME:N, with :ERRNO where `fields` is 3.
+Planned planned_call(const char *variable, int fields)
 {
     Planned planned;
-    const char *setting = std::getenv("FAIL_CALL");
+    const char *setting = std::getenv(variable);
     if (setting == nullptr ||
-        std::sscanf(setting, "%31[^:]:%ld:%d", planned.name, &planned.call, &planned.error) != 3)
+        std::sscanf(setting, "%31[^:]:%ld:%d", planned.name, &planned.call, &planned.error) < fields)
         planned.name[0] = '\0';
     return planned;
 }
 
-// Whether this call to `name` is the one to fail; sets errno if so.
+// Whether this call to `name` is the one to fail; sets errno if so.  Stops
+// the program first if it is the one to stop at.
 bool fails_now(const char *name)
 {
-    static const Planned planned = planned_failure();
-    static long calls = 0;
+    static const Planned planned = planned_call("FAIL_CALL", 3);
+    static const Planned stop = planned_call("STOP_AT_CALL", 2);
+    static long calls = 0, calls_to_stop = 0;
+    if (std::strcmp(name, stop.name) == 0 && ++calls_to_stop == stop.call)
+        raise(SIGSTOP);
     if (std::strcmp(name, planned.name) != 0 || ++calls != planned.call)
         return false;
     errno = planned.error;

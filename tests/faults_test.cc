@@ -355,6 +355,55 @@ TEST(ChangedInput, GrowthThatTheAttributesHideIsAFailure)
     EXPECT_EQ(got.status, 1);
 }
 
+// The program stops itself at a call of the rewind, and the file is
+// rewritten, to the same size and with its times put back, while it waits.
+// A change found at the end of the output pass, while the whole script is
+// still held, must leave standard output empty.  And the change time,
+// which no one can put back, must show the change before the output pass,
+// while a script larger than the output block could still be kept whole:
+// nothing else would.
+TEST(ChangedInput, FileRewrittenDuringTheRewindWritesNothing)
+{
+    std::string large_script_page;
+    while (large_script_page.size() < 20 * 1000)
+        large_script_page += "\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\n";
+    const struct {
+        const char *when;
+        const char *call;
+        int number;
+        std::string page;
+    } stops[] = {
+        {"after the rewind looked at the file", "fsetpos", 1, kSample},
+        {"before the rewind looked at the file", "fstat", 3, large_script_page},
+    };
+    for (const auto &stop : stops) {
+        SCOPED_TRACE(stop.when);
+        TempFile file(stop.page);
+        Invocation run;
+        run.args = {file.path};
+        run.environment = {"STOP_AT_CALL=" + std::string(stop.call) + ":" + std::to_string(stop.number),
+                           "LD_PRELOAD=" FAILING_CALL_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"};
+        bool stopped = false;
+        run.on_start = [&](int pid) {
+            int status;
+            stopped = waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+            if (!stopped)
+                return;
+            struct stat before;
+            ASSERT_EQ(stat(file.path.c_str(), &before), 0);
+            std::fstream(file.path, std::ios::in | std::ios::out | std::ios::binary).put('E');
+            const struct timespec times[2] = {before.st_atim, before.st_mtim};
+            ASSERT_EQ(utimensat(AT_FDCWD, file.path.c_str(), times, 0), 0);
+            kill(pid, SIGCONT);
+        };
+        Outcome got = run_roffscript(run);
+        ASSERT_TRUE(stopped) << "the program never stopped at the rewind";
+        EXPECT_EQ(got.out.size(), 0u) << "a script was written";
+        EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
+        EXPECT_EQ(got.status, 1);
+    }
+}
+
 // Where the file read by the process `pid` on descriptor 3 stands.
 long input_position(int pid)
 {
