@@ -281,7 +281,7 @@ bool rewind_source()
     }
     if (spool_is_open()) {
         input.stream = rewind_spool();
-        return input.stream != nullptr;
+        return true;
     }
     if (std::fsetpos(input.stream, &input.start) != 0) {
         report_input_errno();

@@ -19,9 +19,7 @@ bool spool_is_open();
 // written: the reason has been reported.
 bool add_to_spool(const char *bytes, std::size_t count);
 
-// Makes the copy ready to be read from its start and returns it, or
-// nullptr when what was written cannot be made sure of: the reason has been
-// reported.
+// Makes the copy ready to be read from its start and returns it.
 std::FILE *rewind_spool();
 
 // Lets go of the copy, if there is one.
