@@ -3,9 +3,13 @@
 //
 // gzip, bzip2 and xz data of several members or streams, as concatenated
 // files give, reads as the concatenation of what they hold; lzma data has no
-// room for a second stream, so anything after its end is an error, as the xz
-// tools make it.  Data cut short or damaged is an error, never a shorter
-// page.
+// room for a second stream.  After the last of them, NUL bytes up to the end
+// of the input are padding, as block devices and tapes leave it, and are
+// skipped; anything else after the data, padding included, is an error.
+// The tools differ there (gzip stops at padding and ignores the rest, bzip2
+// ignores all that follows, xz reads padding in fours between streams), and
+// one rule for all four formats keeps every byte of the input either read
+// or refused.  Data cut short or damaged is an error, never a shorter page.
 //
 // The decoder is handed compressed bytes and gives page bytes: the source
 // reads the data, a block at a time, and feeds it.  Each library keeps its
@@ -28,11 +32,13 @@ namespace {
 // is 64 MiB.
 constexpr std::uint64_t kXzMemoryLimit = 256 * 1024 * 1024;
 
-// The kind of data being decoded, whether its last gzip member, bzip2
-// stream or lzma stream is whole, and the state of each library.
+// The kind of data being decoded, whether its last gzip member or bzip2,
+// xz or lzma stream is whole, whether NUL bytes have followed it (then only
+// more of them may come), and the state of each library.
 struct Decoder {
     Compression compression = Compression::kNone;
     bool member_ended = false;
+    bool padding = false;
     z_stream gzip_stream;
     bz_stream bzip2_stream;
     lzma_stream xz_stream = LZMA_STREAM_INIT;
@@ -52,37 +58,87 @@ bool start_bzip2_stream()
     return BZ2_bzDecompressInit(&decoder.bzip2_stream, 0, 0) == BZ_OK;
 }
 
-// A gzip member, bzip2 stream or lzma stream has ended.  After gzip and
-// bzip2, more data must be another member or stream of the same kind; none
-// at all ends the input.  NUL bytes after a gzip member are skipped, as gzip
-// skips the padding that block devices add.  lzma data is one stream with
-// nothing after it, as the xz tools read it.
+// One xz stream at a time: its end is then seen here, and what follows it
+// is read by the same rule as after the other formats.
+bool start_xz_stream()
+{
+    decoder.xz_stream = LZMA_STREAM_INIT;
+    return lzma_stream_decoder(&decoder.xz_stream, kXzMemoryLimit, 0) == LZMA_OK;
+}
+
+bool start_lzma_stream()
+{
+    decoder.xz_stream = LZMA_STREAM_INIT;
+    return lzma_alone_decoder(&decoder.xz_stream, kXzMemoryLimit) == LZMA_OK;
+}
+
+// Starts the library on a member or stream of the current kind.
+bool start_member()
+{
+    switch (decoder.compression) {
+    case Compression::kGzip:
+        return start_gzip_member();
+    case Compression::kBzip2:
+        return start_bzip2_stream();
+    case Compression::kXz:
+        return start_xz_stream();
+    case Compression::kLzma:
+        return start_lzma_stream();
+    default:
+        return false;
+    }
+}
+
+bool is_header_of(Compression kind, const unsigned char *bytes, std::size_t count)
+{
+    return (kind == Compression::kGzip && is_gzip_header(bytes, count)) ||
+           (kind == Compression::kBzip2 && is_bzip2_header(bytes, count)) ||
+           (kind == Compression::kXz && is_xz_header(bytes, count));
+}
+
+const char *trailing_garbage_reason()
+{
+    switch (decoder.compression) {
+    case Compression::kGzip:
+        return "trailing garbage after gzip data";
+    case Compression::kBzip2:
+        return "trailing garbage after bzip2 data";
+    case Compression::kXz:
+        return "trailing garbage after xz data";
+    default:
+        return "trailing garbage after lzma data";
+    }
+}
+
+// A member or stream has ended.  What follows must be another of the same
+// kind (never after lzma, whose data is one stream), or NUL bytes to the
+// end of the input, or nothing at all.
 DecodeStatus after_member(const unsigned char *in, std::size_t in_count, bool input_ended, std::size_t *consumed,
                           const char **reason)
 {
-    if (decoder.compression == Compression::kGzip) {
+    if (in_count > 0 && in[0] == 0)
+        decoder.padding = true;
+    if (decoder.padding) {
         while (*consumed < in_count && in[*consumed] == 0)
             ++*consumed;
-        if (*consumed > 0)
-            return DecodeStatus::kMore;
+        if (*consumed < in_count) {
+            *reason = trailing_garbage_reason();
+            return DecodeStatus::kFailed;
+        }
+        return input_ended ? DecodeStatus::kFinished : DecodeStatus::kMore;
     }
     if (in_count == 0)
         return input_ended ? DecodeStatus::kFinished : DecodeStatus::kMore;
-    if (decoder.compression == Compression::kLzma) {
-        *reason = "trailing garbage after lzma data";
-        return DecodeStatus::kFailed;
-    }
-    bool gzip = decoder.compression == Compression::kGzip;
     // Wait for a whole header, unless no more bytes are coming.
     constexpr std::size_t kHeaderLength = 10;
     if (in_count < kHeaderLength && !input_ended)
         return DecodeStatus::kMore;
-    if (!(gzip ? is_gzip_header(in, in_count) : is_bzip2_header(in, in_count))) {
-        *reason = gzip ? "trailing garbage after gzip data" : "trailing garbage after bzip2 data";
+    if (!is_header_of(decoder.compression, in, in_count)) {
+        *reason = trailing_garbage_reason();
         return DecodeStatus::kFailed;
     }
     end_decoding();
-    if (!(gzip ? start_gzip_member() : start_bzip2_stream())) {
+    if (!start_member()) {
         *reason = "out of memory";
         return DecodeStatus::kFailed;
     }
@@ -153,13 +209,8 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
     *produced = out_size - decoder.xz_stream.avail_out;
     switch (result) {
     case LZMA_STREAM_END:
-        // liblzma reads joined xz streams itself; the end of lzma data must
-        // be the end of the input, which only later bytes can show.
-        if (alone) {
-            decoder.member_ended = true;
-            return DecodeStatus::kMore;
-        }
-        return DecodeStatus::kFinished;
+        decoder.member_ended = true;
+        return DecodeStatus::kMore;
     case LZMA_OK:
         // With every byte given and nothing more to give, the data was cut
         // short; liblzma would say so only on the next call.
@@ -195,25 +246,8 @@ bool start_decoding(Compression kind, const char **reason)
 {
     decoder.compression = kind;
     decoder.member_ended = false;
-    bool started = false;
-    switch (kind) {
-    case Compression::kGzip:
-        started = start_gzip_member();
-        break;
-    case Compression::kBzip2:
-        started = start_bzip2_stream();
-        break;
-    case Compression::kXz:
-        decoder.xz_stream = LZMA_STREAM_INIT;
-        started = lzma_stream_decoder(&decoder.xz_stream, kXzMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
-        break;
-    case Compression::kLzma:
-        decoder.xz_stream = LZMA_STREAM_INIT;
-        started = lzma_alone_decoder(&decoder.xz_stream, kXzMemoryLimit) == LZMA_OK;
-        break;
-    default:
-        break;
-    }
+    decoder.padding = false;
+    bool started = start_member();
     if (!started)
         *reason = "out of memory";
     return started;

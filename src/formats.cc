@@ -28,12 +28,12 @@ bool is_bzip2_header(const unsigned char *bytes, std::size_t count)
            (std::memcmp(bytes + 4, kBlockMagic, 6) == 0 || std::memcmp(bytes + 4, kEndMagic, 6) == 0);
 }
 
-namespace {
-
 bool is_xz_header(const unsigned char *bytes, std::size_t count)
 {
     return count >= 6 && std::memcmp(bytes, "\xfd" "7zXZ", 6) == 0;
 }
+
+namespace {
 
 // The older lzma format has no magic number, only a header of 13 bytes,
 // which liblzma and the xz tools accept by these rules: a properties byte

@@ -12,9 +12,10 @@ enum class Compression { kNone, kGzip, kBzip2, kXz, kLzma, kUnsupported };
 // does not read, `*unsupported` says which it is.
 Compression recognise_compression(const unsigned char *bytes, std::size_t count, const char **unsupported);
 
-// Whether the `count` bytes at `bytes` start a gzip member or a bzip2
+// Whether the `count` bytes at `bytes` start a gzip member or a bzip2 or xz
 // stream: each test asks for as many bytes as it needs.
 bool is_gzip_header(const unsigned char *bytes, std::size_t count);
 bool is_bzip2_header(const unsigned char *bytes, std::size_t count);
+bool is_xz_header(const unsigned char *bytes, std::size_t count);
 
 #endif

@@ -98,9 +98,20 @@ done
 expect "gzip with a block and more of bad lines" 1 \
     "$( { seq 100 233; seq 1000 1007; } | sed 's/.*/Bad \\( sequence on line &./')"
 
-# NUL padding after gzip data, as block devices leave it, is skipped.
-{ gzip -c <"$page"; head -c 512 /dev/zero; } >"$work/in"
-expect "gzip padded with NULs" 0 ""
+# NUL padding after the data, as block devices leave it, is skipped in each
+# format, whatever its length; but it ends the data: what follows it is
+# refused, a member or stream included, rather than read or ignored.
+for format in gzip bzip2 xz lzma; do
+    case $format in
+    lzma) command -v xz >/dev/null || continue; compress="xz --format=lzma -c" ;;
+    *) command -v $format >/dev/null || continue; compress="$format -c" ;;
+    esac
+    $compress <"$page" >"$work/page.$format"
+    { cat "$work/page.$format"; head -c 513 /dev/zero; } >"$work/in"
+    expect "$format padded with NULs" 0 ""
+    { cat "$work/page.$format"; head -c 4 /dev/zero; cat "$work/page.$format"; } >"$work/in"
+    expect "$format padded with NULs, then more data" 1 "Couldn't read \"-\": trailing garbage after $format data"
+done
 
 # An empty page, compressed, is an empty page.
 gzip -c </dev/null >"$work/in"
@@ -123,10 +134,16 @@ expect "gzip file with nowhere for the copy" 1 "Couldn't create temporary file: 
 unset TMPDIR
 # A second gzip member whose first byte ends the second read of compressed
 # data: the program must keep it and wait for the next read before it can
-# tell what follows.
+# tell what follows.  The first member is made that long by a comment in
+# its header (flag 0x10), which gzip -c never writes.
 gzip -c <"$page" >"$work/member"
-{ cat "$work/member"; head -c $((32 * 1024 - 1 - $(wc -c <"$work/member"))) /dev/zero; cat "$work/member"; } \
-    >"$work/in"
+{
+    printf '\037\213\010\020\000\000\000\000\000\003'
+    head -c $((32 * 1024 - 1 - $(wc -c <"$work/member") - 1)) /dev/zero | tr '\0' c
+    printf '\000'
+    tail -c +11 "$work/member"
+    cat "$work/member"
+} >"$work/in"
 cat "$page" "$page" | "$roffscript" >"$work/script"
 expect "gzip member starting at the end of a read" 0 ""
 # A read that fails there, while the rest of that member's header is
@@ -136,7 +153,8 @@ if [ -n "$failing_call" ]; then
     preload="LD_PRELOAD=$failing_call ASAN_OPTIONS=verify_asan_link_order=0"
     inject="$preload FAIL_CALL=fread:3:5"
     expect "gzip, a read failing before a member's header" 1 "Couldn't read \"-\": Input/output error"
-    for start in gzip:inflateInit2_:1 gzip:inflateInit2_:2 bzip2:BZ2_bzDecompressInit:1 xz:lzma_stream_decoder:1; do
+    for start in gzip:inflateInit2_:1 gzip:inflateInit2_:2 bzip2:BZ2_bzDecompressInit:1 xz:lzma_stream_decoder:1 \
+        xz:lzma_stream_decoder:2; do
         format=${start%%:*}
         command -v "$format" >/dev/null || continue
         # The second start is that of the second member.
