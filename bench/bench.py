@@ -119,8 +119,11 @@ def documents(roffscript):
     }
     if not os.path.exists(real_path):
         print("building real.1 from the installed manual pages ...", file=sys.stderr)
-        with open(real_path, "wb") as f:
+        # Built aside and moved into place, so that a run stopped half way
+        # leaves no short or empty page to be measured next time.
+        with open(real_path + ".part", "wb") as f:
             f.write(real_pages(roffscript))
+        os.replace(real_path + ".part", real_path)
     paths = {}
     for name, make in wanted.items():
         path = os.path.join(WORK, name)
