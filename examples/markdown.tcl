@@ -96,9 +96,13 @@ set depth {}    ;# base and indent saved by each RS, up to maxshown
 set deeper 0    ;# RS levels past maxshown
 set next ""     ;# what the next text line becomes: a heading or a term
 set font R; set prev R; set restore ""
+set blank ""    ;# blanks written after the paragraph's last visible text
 set open ""     ;# the emphasis marker open in the paragraph
 set want ""     ;# the marker to open before the next visible text
-set closed -1   ;# where the last closing marker ended in the paragraph
+set closed 0    ;# whether the paragraph ends in a closing marker
+set fragile 0   ;# whether that marker follows punctuation
+set lastch ""   ;# the paragraph's last character, kept since indexing a
+                ;# long string of characters beyond ASCII costs its length
 set joined 0; set started 0; set last ""; set link ""
 
 proc fail {msg} {error $msg {} stop}
@@ -131,12 +135,12 @@ proc place {prefix} {set ::indent $prefix; set ::lead $prefix}
 proc finish {} {
     closefont
     if {!$::fill} {
-        if {$::para ne ""} {lappend ::code $::para; set ::para ""}
+        if {$::para ne ""} {lappend ::code $::para; set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0}
         if {[llength $::code]} {codeblock $::code}
         set ::code {}
     }
     set p [string trim $::para " \t\n\u00a0"]
-    set ::para ""; set ::closed -1
+    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0
     if {$p ne ""} {
         if {[string match {[-+#~=>|0-9]*} $p]} {
             regsub {^(\d+)([.)])} $p {\1\\\2} p
@@ -156,27 +160,43 @@ proc codeblock {lines} {
 }
 
 # Emphasis opens before the first visible character and closes before
-# trailing blanks, since Markdown ignores markers next to a blank.  Right
-# after a closing marker an opening one is written with the other of * and
-# _, or the two would read as one run.
+# trailing blanks, since Markdown ignores markers next to a blank: the
+# blanks after the last visible text wait in ::blank, so that closing is
+# an append and a paragraph of many font changes costs no more than its
+# length.  Right after a closing marker an opening one is written with the
+# other of * and _, or the two would read as one run.  A marker between a
+# letter and punctuation neither opens nor closes in CommonMark: an empty
+# HTML comment, which shows nothing, stands between them.
 proc put {s} {
-    if {$::fill && $::want ne "" && [regexp {^([\s\u00a0]*)([^\s\u00a0].*)$} $s -> sp s]} {
+    set body [string trimright $s " \t\u00a0"]
+    if {$body eq ""} {append ::blank $s; return}
+    set tail [string range $s [string length $body] end]
+    if {$::fill && $::want ne ""} {
+        set t [string trimleft $body " \t\u00a0"]
+        set sp [string range $body 0 end-[string length $t]]
         set m $::want
-        if {$sp eq "" && [string length $::para] == $::closed && [string index $::para end] eq "*"} {
-            set m [string map {* _} $m]
+        if {$::blank eq "" && $sp eq "" && $::closed} {
+            if {$::lastch eq "*"} {set m [string map {* _} $m]}
+        } elseif {$::blank eq "" && $sp eq "" && [string is alnum -strict $::lastch] && [punct? $t]} {
+            append ::para "<!-- -->"
         }
-        append ::para $sp $m
-        set ::open $m; set ::want ""
+        append ::para $::blank $sp $m
+        set ::open $m; set ::want ""; set ::blank ""; set ::fragile 0
+        set body $t
     }
-    append ::para $s
+    if {$::fragile && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "<!-- -->"}
+    append ::para $::blank $body
+    set ::blank $tail; set ::closed 0; set ::fragile 0; set ::lastch [string index $body end]
     return
 }
+proc punct? {s} {regexp {^[[:punct:]]} [string map {\\ {}} $s]}
 proc closefont {} {
     set ::want ""
     if {$::open eq ""} return
-    set body [string trimright $::para " \t\u00a0"]
-    set ::para $body$::open[string range $::para [string length $body] end]
-    set ::closed [string length $body$::open]
+    set ::fragile [punct? $::lastch]
+    append ::para $::open
+    set ::lastch [string index $::open end]
+    set ::closed 1
     set ::open ""
 }
 proc setfont {f} {
@@ -200,12 +220,12 @@ proc esc {s} {
 # Runs a script with an empty paragraph of its own and returns what it
 # wrote there: a cell of a table, say.
 proc apart {script {fill 1}} {
-    set saved [list $::para $::open $::want $::closed $::font $::prev $::fill $::joined]
-    set ::para ""; set ::open ""; set ::want ""; set ::closed -1; set ::fill $fill
+    set saved [list $::para $::blank $::lastch $::open $::want $::closed $::fragile $::font $::prev $::fill $::joined]
+    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::open ""; set ::want ""; set ::fill $fill
     uplevel 1 $script
     closefont
     set r [string trim $::para " \u00a0"]
-    lassign $saved ::para ::open ::want ::closed ::font ::prev ::fill ::joined
+    lassign $saved ::para ::blank ::lastch ::open ::want ::closed ::fragile ::font ::prev ::fill ::joined
     return $r
 }
 
@@ -381,7 +401,7 @@ proc endline {} {
     } elseif {!$::fill} {
         closefont
         lappend ::code $::para
-        set ::para ""
+        set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0
     } elseif {$::joined} {set ::joined 0} else {put " "}
     if {$::restore ne ""} {setfont $::restore; set ::restore ""}
 }
@@ -389,7 +409,7 @@ proc heading {mark} {
     closefont
     set h [string trim $::para " \u00a0"]
     regsub {#$} $h {\\#} h
-    set ::para ""; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
+    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
     if {$h ne ""} {emit [list "$mark $h"]}
     set ::want [dict get $::markers $::font]
 }
@@ -694,7 +714,7 @@ proc man {name args} {
             if {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$|^[^\s<>@]+@[^\s<>@]+$} $l]} {
                 set l "<$l>"
             } elseif {$l ne ""} {set l "([esc $l])"}
-            if {$l ne ""} {put [expr {[string match {* } $::para] ? "" : " "}]$l}
+            if {$l ne ""} {put [expr {[string index $::blank end] eq " " ? "" : " "}]$l}
             set ::link ""
             inline [join $args]; endline
         }
@@ -745,10 +765,10 @@ foreach m [concat [dict keys $mdocfonts] [dict keys $enclosures] [dict keys $ope
 
 # A word with a space before it unless asked not to.
 proc word {w {font R}} {
-    if {$::nospace && [string index $::para end] eq " " && $::open eq ""} {
-        set ::para [string range $::para 0 end-1]
+    if {$::nospace && [string index $::blank end] eq " " && $::open eq ""} {
+        set ::blank [string range $::blank 0 end-1]
     }
-    if {!$::nospace && $::spacing && $::para ne "" && ![string match "*\[ \u00a0\]" $::para]} {put " "}
+    if {!$::nospace && $::spacing && $::para ne "" && $::blank eq ""} {put " "}
     set ::nospace 0
     if {$font ne "R"} {setfont $font; inline $w; setfont R} else {inline $w}
 }

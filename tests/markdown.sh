@@ -49,11 +49,13 @@ for page in '.de a\n.a\n..\n.a\n' '.ds a x\\*a\n\\*a\n'; do
         fail "endless nesting in $page gave status $status: $(cat "$tmp/err")"
 done
 
-# 40,000 nested .RS, each with a line, and a paragraph of 40,000 lines:
-# linear, they take about a second; quadratic, ten seconds or gigabytes.
+# 40,000 nested .RS, each with a line, a paragraph of 40,000 lines, and
+# one of 40,000 font changes: linear, they take about a second; quadratic,
+# ten seconds or gigabytes.
 awk 'BEGIN { print "macro TH A 1"; for (i = 0; i < 40000; i++) print "macro RS\ntext x\nnewline" }' > "$tmp/deep"
+awk 'BEGIN { print "macro TH A 1"; for (i = 0; i < 40000; i++) print "font B\ntext bold" i "\nfont R\ntext \\ plain\nnewline" }' > "$tmp/fonts"
 awk 'BEGIN { print "macro TH A 1"; for (i = 0; i < 40000; i++) print "text word\\ " i "\nnewline" }' > "$tmp/long"
-for script in deep long; do
+for script in deep fonts long; do
     (ulimit -v 300000; timeout 10 tclsh "$top/examples/markdown.tcl" "$tmp/$script" > "$tmp/out") ||
         fail "the $script script took more than 10 s or 300 MB"
 done
