@@ -82,6 +82,14 @@ set bullets [list \\(bu {\[bu]} * - o + \\(em \\- \u2022 \\(bu\\ ]
 # past the others the run ends with a message.
 set maxshown 12
 set maxnest 1000
+# Limits on depth do not bound work: strings or macros that each call the
+# one below twice grow twice as long at each level.  Every character a
+# string or macro brings in is counted, and a page may bring in this many
+# beyond its own text: a second or two of work, where installed pages
+# bring in a few hundred.
+set budget 1000000
+set spent 0
+set expanding ""  ;# the outermost string or macro being expanded
 
 # ---------------------------------------------------------------------------
 # Output: blocks of Markdown, their prefixes, and emphasis.
@@ -106,6 +114,11 @@ set lastch ""   ;# the paragraph's last character, kept since indexing a
 set joined 0; set started 0; set last ""; set link ""
 
 proc fail {msg} {error $msg {} stop}
+proc spend {n} {
+    if {[incr ::spent $n] > $::budget} {
+        fail "$::expanding expands past $::budget characters, more than a page may"
+    }
+}
 
 # Writes one block after a blank line.  The blank line keeps what the
 # prefixes of the two blocks share, so that a quote runs on across blocks.
@@ -298,7 +311,10 @@ proc inline {s} {
                     lassign [escarg $s $i] a i; set v [argof $a]
                 }
                 if {[incr ::interpolating] > 50} {fail "strings nest deeper than 50"}
+                if {$::expanding eq ""} {set ::expanding "the string $a"; set outer 1} else {set outer 0}
+                spend [string length $v]
                 inline $v
+                if {$outer} {set ::expanding ""}
                 incr ::interpolating -1
             }
             n {
@@ -338,6 +354,7 @@ proc plain {s} {apart {inline $s} 0}
 
 set defs [dict create]    ;# strings by name
 set macros [dict create]  ;# macros by name: lists of lines
+set msize [dict create]   ;# and their length in characters
 set args {}               ;# arguments of the macros being run, innermost last
 set defining ""           ;# while a macro is being defined: name and end
 set body {}
@@ -358,6 +375,7 @@ proc line {req name words} {
         lassign $::defining m end
         if {$req && $name eq $end} {
             dict set ::macros $m $::body
+            dict set ::msize $m [string length [join $::body]]
             set ::defining ""; set ::body {}
         } else {lappend ::body [list $req $name $words]}
         return
@@ -419,6 +437,8 @@ set calls 0
 proc request {name words} {
     if {[dict exists $::macros $name] && ![dict exists $::kept $name]} {
         if {[incr ::calls] > 100} {fail "macros nest deeper than 100"}
+        if {$::expanding eq ""} {set ::expanding "the macro $name"; set outer 1} else {set outer 0}
+        spend [dict get $::msize $name]
         lappend ::args $words
         foreach l [dict get $::macros $name] {
             lassign $l req n w
@@ -429,6 +449,7 @@ proc request {name words} {
             } else {line 0 [copy $n] {}}
         }
         set ::args [lrange $::args 0 end-1]
+        if {$outer} {set ::expanding ""}
         incr ::calls -1
         return
     }
@@ -451,13 +472,16 @@ proc request {name words} {
         }
         als {
             lassign $words new old
-            if {[dict exists $::macros $old]} {dict set ::macros $new [dict get $::macros $old]}
+            if {[dict exists $::macros $old]} {
+                dict set ::macros $new [dict get $::macros $old]
+                dict set ::msize $new [dict get $::msize $old]
+            }
             if {[dict exists $::defs $old]} {dict set ::defs $new [dict get $::defs $old]}
         }
-        rm {foreach w $words {dict unset ::macros $w; dict unset ::defs $w}}
+        rm {foreach w $words {dict unset ::macros $w; dict unset ::msize $w; dict unset ::defs $w}}
         rn {
             lassign $words old new
-            foreach d {macros defs} {
+            foreach d {macros msize defs} {
                 if {[dict exists [set ::$d] $old]} {
                     dict set ::$d $new [dict get [set ::$d] $old]; dict unset ::$d $old
                 }
@@ -507,6 +531,7 @@ proc copy {s} {
         } else {append out [argof [string trim [string range $e 1 end] {()[]}]]}
         set s [string range $s $b+1 end]
     }
+    spend [string length $out]
     return $out$s
 }
 

@@ -49,6 +49,18 @@ for page in '.de a\n.a\n..\n.a\n' '.ds a x\\*a\n\\*a\n'; do
         fail "endless nesting in $page gave status $status: $(cat "$tmp/err")"
 done
 
+# Strings and macros that each call the one below twice, 30 levels deep:
+# whole, hours of work; stopped by the expansion budget within seconds,
+# with the name of the one the page called.
+awk 'BEGIN { print ".ds s1 ab"; for (i = 2; i <= 30; i++) printf ".ds s%d \\*[s%d]\\*[s%d]\n", i, i-1, i-1; print "\\*[s30]" }' > "$tmp/s30.1"
+awk 'BEGIN { print ".de m1\nab\n.."; for (i = 2; i <= 30; i++) printf ".de m%d\n.m%d\n.m%d\n..\n", i, i-1, i-1; print ".m30" }' > "$tmp/m30.1"
+for name in s30 m30; do
+    "$roffscript" "$tmp/$name.1" | (ulimit -v 300000; timeout 20 tclsh "$top/examples/markdown.tcl") >/dev/null 2>"$tmp/err"
+    status=$?
+    [ $status -eq 1 ] && grep -q " $name expands past " "$tmp/err" ||
+        fail "doubling $name gave status $status: $(cat "$tmp/err")"
+done
+
 # 40,000 nested .RS, each with a line, a paragraph of 40,000 lines, and
 # one of 40,000 font changes: linear, they take about a second; quadratic,
 # ten seconds or gigabytes.
