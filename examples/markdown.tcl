@@ -77,6 +77,8 @@ dict set chars ~N \u00d1; dict set chars ~n \u00f1; dict set chars oA \u00c5; di
 dict set chars 'Y \u00dd; dict set chars 'y \u00fd; dict set chars :y \u00ff
 set fonts {1 R 2 I 3 B 4 BI R R I I B B BI BI CW R CR R CB B CI I C R V R L R}
 set markers {R {} B ** I * BI ***}
+set tags {R {} B <b> I <i> BI <b><i>}
+set html 0      ;# whether text goes into HTML (a cell of an HTML table)
 set bullets [list \\(bu {\[bu]} * - o + \\(em \\- \u2022 \\(bu\\ ]
 # How deep things may nest.  Past the first limit indentation stops growing;
 # past the others the run ends with a message.
@@ -140,6 +142,8 @@ proc emit {lines} {
     set ::lead $::indent
     set ::last $::indent
 }
+# More lines of the block written last, with no blank line between.
+proc more {lines} {foreach l $lines {puts [string trimright $::indent$l]}}
 proc place {prefix} {set ::indent $prefix; set ::lead $prefix}
 
 # Ends the open block: a code block in a fence longer than any run of
@@ -161,7 +165,7 @@ proc finish {} {
         }
         emit [list $p]
     }
-    set ::want [dict get $::markers $::font]
+    set ::want [marker $::font]
     return
 }
 proc codeblock {lines} {
@@ -190,14 +194,14 @@ proc put {s} {
         set m $::want
         if {$::blank eq "" && $sp eq "" && $::closed} {
             if {$::lastch eq "*"} {set m [string map {* _} $m]}
-        } elseif {$::blank eq "" && $sp eq "" && [string is alnum -strict $::lastch] && [punct? $t]} {
+        } elseif {!$::html && $::blank eq "" && $sp eq "" && [string is alnum -strict $::lastch] && [punct? $t]} {
             append ::para "<!-- -->"
         }
         append ::para $::blank $sp $m
         set ::open $m; set ::want ""; set ::blank ""; set ::fragile 0
         set body $t
     }
-    if {$::fragile && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "<!-- -->"}
+    if {$::fragile && !$::html && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "<!-- -->"}
     append ::para $::blank $body
     set ::blank $tail; set ::closed 0; set ::fragile 0; set ::lastch [string index $body end]
     return
@@ -207,8 +211,10 @@ proc closefont {} {
     set ::want ""
     if {$::open eq ""} return
     set ::fragile [punct? $::lastch]
-    append ::para $::open
-    set ::lastch [string index $::open end]
+    if {$::html} {
+        append ::para [string map {< </} [join [lreverse [regexp -all -inline {<[^>]*>} $::open]] ""]]
+    } else {append ::para $::open}
+    set ::lastch [string index $::para end]
     set ::closed 1
     set ::open ""
 }
@@ -217,13 +223,15 @@ proc setfont {f} {
         set f [dict get $::fonts $f]
     } else {set f R}
     set ::prev $::font; set ::font $f
-    set m [dict get $::markers $f]
+    set m [marker $f]
     if {$m ne $::open} {closefont; set ::want $m} else {set ::want ""}
 }
 proc roman {} {setfont R; set ::prev R}
+proc marker {f} {dict get [expr {$::html ? $::tags : $::markers}] $f}
 # Markdown's own characters in page text get a backslash, except an
 # underscore inside a word, which Markdown takes as it is.
 proc esc {s} {
+    if {$::html} {return [string map {& &amp; < &lt; > &gt;} $s]}
     if {$::fill} {
         set s [string map {[ \\[ ] \\] \\ \\\\ ` \\` * \\* _ \\_ < \\< > \\> & \\& ~ \\~ | \\|} $s]
         if {[string first _ $s] >= 0} {regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s}
@@ -360,7 +368,6 @@ set defining ""           ;# while a macro is being defined: name and end
 set body {}
 set skip 0                ;# depth of \{ within a branch not taken
 set ies {}                ;# results of .ie, for .el
-set table ""              ;# the lines of a table being read
 
 # Every line of the page comes here: a request or macro as its name and
 # words, or a text line as it was written.
@@ -380,9 +387,9 @@ proc line {req name words} {
         } else {lappend ::body [list $req $name $words]}
         return
     }
-    if {$::table ne "" && !($req && $name in {TE T&})} {
+    if {$tbl::on && !($req && $name in {TE T&})} {
         if {!$req} {
-            lappend ::table $name
+            tbl::line $name
         } elseif {[regexp {^([BI]|SB|[BIR][BIR])$} $name]} {
             # A font macro in a text block, as the text it sets.
             set f [split [string map {SB B} $name] ""]
@@ -391,7 +398,7 @@ proc line {req name words} {
                 append text [expr {[llength $f] > 1 || $i == 0 ? "" : " "}] \\f[lindex $f [expr {$i % [llength $f]}]] $w
                 incr i
             }
-            lappend ::table $text\\fR
+            tbl::line $text\\fR
         }
         return
     }
@@ -429,7 +436,7 @@ proc heading {mark} {
     regsub {#$} $h {\\#} h
     set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
     if {$h ne ""} {emit [list "$mark $h"]}
-    set ::want [dict get $::markers $::font]
+    set ::want [marker $::font]
 }
 
 # Runs a request, a macro the page defined, or a macro of a package.
@@ -508,9 +515,9 @@ proc request {name words} {
         fi {finish; set ::fill 1}
         br {if {$::fill} finish}
         sp {if {$::fill} finish else {lappend ::code ""}}
-        TS {finish; set ::table [list {}]}
-        TE {if {$::table ne ""} {tbl [lrange $::table 1 end]}; set ::table ""}
-        T& {if {$::table ne ""} {lappend ::table " T&"}}
+        TS {finish; tbl::start}
+        TE {tbl::end}
+        T& {if {$tbl::on} {set tbl::phase format; set tbl::formats {}}}
         {\}} {}
         default {
             if {[mdoc $name $words]} return
@@ -1084,74 +1091,168 @@ proc item {words} {
 }
 
 # ---------------------------------------------------------------------------
-# tbl(1): the data of a table, as a pipe table where it fits one.
+# tbl(1): a table written row by row as its data comes, so that a table of
+# any size holds no more than a row: a pipe table, or an HTML table where
+# a cell spans columns, which a pipe table cannot show.
 
-proc tbl {lines} {
-    finish
-    set tab "\t"
-    set i 0
-    if {[regexp {;\s*$} [lindex $lines 0]]} {
-        regexp {tab\s*\((.)\)} [lindex $lines 0] -> tab
-        incr i
-    }
-    set fits 1; set rows {}; set format 1
-    for {} {$i < [llength $lines]} {incr i} {
-        set l [lindex $lines $i]
-        if {$l eq " T&"} {set format 1; continue}
-        if {$format} {
-            if {[regexp {[sS^]} [regsub -all {\([^)]*\)|f\(?[A-Z]+} $l {}]]} {set fits 0}
-            if {[regexp {\.\s*$} $l]} {set format 0}
-            continue
+namespace eval tbl {
+    variable on 0         ;# inside .TS
+    variable phase ""     ;# options, format or data
+    variable tab \t
+    variable formats {}   ;# rows of the format: each a list of {key font}
+    variable count 0      ;# data rows since the format
+    variable width 0      ;# columns of the table
+    variable html 0
+    variable written 0    ;# rows written
+    variable row {}       ;# cells of the row being read
+    variable block {}     ;# lines of a text block (T{ ... T}) being read
+    variable inblock 0
+}
+proc tbl::start {} {
+    variable on 1; variable phase options; variable tab \t; variable formats {}
+    variable count 0; variable width 0; variable html 0; variable written 0
+    variable row {}; variable block {}; variable inblock 0
+}
+proc tbl::line {l} {
+    variable phase
+    if {$phase eq "options"} {
+        set phase format
+        if {[regexp {;\s*$} $l]} {
+            regexp {tab\s*\((.)\)} $l -> ::tbl::tab
+            return
         }
-        if {[regexp {^\s*[_=]\s*$} $l]} continue
-        set cells [split $l $tab]
-        set row {}
-        while {[llength $cells]} {
-            set c [lindex $cells 0]
-            set cells [lrange $cells 1 end]
-            if {[regexp {^T\{(.*)$} $c -> first]} {
-                # A text block: one cell of the lines up to its end.
-                set text [expr {$first eq "" ? {} : [list $first]}]
-                while {[incr i] < [llength $lines]} {
-                    set l [lindex $lines $i]
-                    if {[regexp {^T\}} $l]} {
-                        set cells [concat [lrange [split $l $tab] 1 end] $cells]
-                        break
-                    }
-                    lappend text $l
+    }
+    if {$phase eq "format"} {format $l; return}
+    data $l
+}
+# A line of the format: rows split by commas, each column a key letter
+# (l r c n a, s for a span, ^ for a span from above, _ = - for a rule)
+# with modifiers, of which only the font matters here.
+proc tbl::format {l} {
+    variable formats; variable width; variable html
+    if {[regexp {\.\s*$} $l]} {variable phase data; variable count 0}
+    foreach f [split $l ,] {
+        set specs {}
+        set n [string length $f]
+        for {set i 0} {$i < $n} {incr i} {
+            set c [string index $f $i]
+            switch -glob -- $c {
+                [lLrRcCnNaA] {lappend specs {l R}}
+                [sS] {lappend specs {s R}; set html 1}
+                ^ {lappend specs {^ R}}
+                [-_=] {lappend specs {_ R}}
+                [bB] - [iI] {
+                    if {[llength $specs]} {lset specs end 1 [string toupper $c]}
                 }
-                if {[llength $text] > 1} {set fits 0}
-                lappend row [string trim [join $text " "]]
-                continue
+                [fF] {
+                    if {[string index $f $i+1] eq "("} {
+                        set e [string first ) $f $i]
+                        if {$e < 0} {set e $n}
+                        set name [string range $f $i+2 $e-1]; set i $e
+                    } else {
+                        set name [string index $f [incr i]]
+                        if {$name in {C H T P} && [regexp {^[A-Z](?:[\s.,|]|$)} [string range $f $i+1 end]]} {
+                            append name [string index $f [incr i]]
+                        }
+                    }
+                    if {[llength $specs]} {
+                        lset specs end 1 [expr {[dict exists $::fonts $name] ? [dict get $::fonts $name] : "R"}]
+                    }
+                }
+                [wWpPvV] {
+                    if {[string index $f $i+1] eq "("} {
+                        set e [string first ) $f $i]
+                        set i [expr {$e < 0 ? $n : $e}]
+                    }
+                }
             }
-            if {$c in {\\^ ^}} {set fits 0}
-            if {[regexp {^\\?[_=]$} $c]} {set c ""}
-            lappend row $c
         }
-        lappend rows $row
-    }
-    if {$fits} {
-        rows [lmap r $rows {lmap c $r {apart {inline $c}}}]
-    } else {
-        set out [lmap r $rows {lmap c $r {apart {inline $c} 0}}]
-        set widths {}
-        foreach r $out {
-            set k 0
-            foreach c $r {
-                set n [string length $c]
-                if {$k >= [llength $widths]} {lappend widths $n} elseif {$n > [lindex $widths $k]} {lset widths $k $n}
-                incr k
-            }
+        if {[llength $specs]} {
+            lappend formats $specs
+            if {[llength $specs] > $width} {set width [llength $specs]}
         }
-        set text {}
-        foreach r $out {
-            set k 0; set l ""
-            foreach c $r {append l [format %-*s [expr {[lindex $widths $k] + 2}] $c]; incr k}
-            lappend text [string trimright $l]
-        }
-        if {[llength $text]} {codeblock $text}
     }
 }
+# A line of data: cells split by the tab character, a text block making
+# one cell of the lines up to its T}.
+proc tbl::data {l} {
+    variable row; variable block; variable inblock; variable tab
+    if {$inblock} {
+        if {![regexp {^T\}(.*)$} $l -> l]} {lappend block $l; return}
+        lappend row [join $block " "]
+        set block {}; set inblock 0
+        set cells [lrange [split $l $tab] 1 end]
+    } else {
+        if {[regexp {^\s*[_=]\s*$} $l] || $l eq " T&"} return
+        set cells [split $l $tab]
+    }
+    foreach c $cells {
+        if {[regexp {^T\{(.*)$} $c -> first]} {
+            set inblock 1
+            set block [expr {$first eq "" ? {} : [list $first]}]
+            return
+        }
+        lappend row $c
+    }
+    set r $row; set row {}
+    write $r
+}
+proc tbl::write {cells} {
+    variable formats; variable count; variable width; variable html; variable written
+    set specs [lindex $formats [expr {min($count, [llength $formats] - 1)}]]
+    incr count
+    if {!$width} {set width [llength $cells]}
+    set out {}; set spans {}
+    set k 0
+    foreach c $cells {
+        lassign [lindex $specs $k] key font
+        incr k
+        if {$key eq "s" && [llength $out]} {lset spans end [expr {[lindex $spans end] + 1}]; continue}
+        if {$c in {\\^ ^} || [regexp {^\\?[_=]$} $c] || $key eq "_"} {set c ""}
+        if {$font eq ""} {set font R}
+        set ::html $html
+        if {$font eq "R" && [string first \\ $c] < 0} {
+            lappend out [string trim [::esc $c] " \u00a0"]
+        } else {lappend out [::apart [list ::tbl::cell $font $c]]}
+        set ::html 0
+        lappend spans 1
+    }
+    while {$k < $width} {
+        if {[lindex $specs $k 0] eq "s" && [llength $out]} {lset spans end [expr {[lindex $spans end] + 1}]
+        } else {lappend out ""; lappend spans 1}
+        incr k
+    }
+    if {$html} {
+        set l <tr>
+        foreach c $out n $spans {
+            append l [expr {$n > 1 ? "<td colspan=\"$n\">" : "<td>"}] $c </td>
+        }
+        set lines [list $l</tr>]
+        if {!$written} {set lines [linsert $lines 0 <table>]}
+    } else {
+        # Cells past the width join the last, which a pipe table would drop.
+        if {[llength $out] > $width} {
+            set out [lreplace $out $width-1 end [join [lrange $out $width-1 end] " "]]
+        }
+        set lines [list "| [join $out { | }] |"]
+        if {!$written} {lappend lines |[string repeat ---| $width]}
+    }
+    if {$written} {::more $lines} else {::emit $lines}
+    incr written
+}
+proc tbl::cell {font c} {
+    ::setfont $font
+    ::inline $c
+}
+proc tbl::end {} {
+    variable on; variable html; variable written; variable inblock; variable row
+    if {!$on} return
+    if {$inblock} {data T\}}
+    if {[llength $row]} {write $row; set row {}}
+    if {$html && $written} {::more [list </table>]}
+    set on 0
+}
+
 # Rows of Markdown cells as a pipe table, the first row its head.
 proc rows {rows} {
     set n 0
@@ -1242,7 +1343,11 @@ while {[gets $in line] >= 0} {
         exit 1
     }
 }
-if {[catch {if {$text ne ""} newline; finish; flush stdout} err]} {
+if {[catch {
+    if {$text ne ""} newline
+    if {$tbl::on} {puts stderr "markdown.tcl: a table has no .TE"; tbl::end}
+    finish; flush stdout
+} err]} {
     puts stderr "markdown.tcl: $err"
     exit 1
 }
