@@ -113,7 +113,8 @@ set closed 0    ;# whether the paragraph ends in a closing marker
 set fragile 0   ;# whether that marker follows punctuation
 set lastch ""   ;# the paragraph's last character, kept since indexing a
                 ;# long string of characters beyond ASCII costs its length
-set joined 0; set started 0; set last ""; set link ""
+set joined 0; set started 0; set link ""
+set terms {}    ;# terms waiting for the paragraph they head
 
 proc fail {msg} {error $msg {} stop}
 proc spend {n} {
@@ -122,25 +123,28 @@ proc spend {n} {
     }
 }
 
-# Writes one block after a blank line.  The blank line keeps what the
-# prefixes of the two blocks share, so that a quote runs on across blocks.
-proc emit {lines} {
-    if {$::started} {
-        set n [string length $::last]
-        if {$::last ne $::lead} {
-            set n 0
-            foreach a [split $::last ""] b [split $::lead ""] {
-                if {$a ne $b} break
-                incr n
-            }
+# Writes one block after a blank line, each line after the block's prefix
+# (the indentation of a list item).  A paragraph takes the terms waiting above it (a tagged paragraph's tag,
+# a tag list's item) as lines of its own, each ending in a hard break, the
+# way man sets a term above its indented description; any other block
+# writes them as a paragraph of their own first.
+proc emit {lines {para 0}} {
+    if {[llength $::terms]} {
+        set t [lmap x $::terms {string cat $x \\}]
+        set ::terms {}
+        if {$para} {
+            set lines [concat $t $lines]
+        } else {
+            lset t end [string range [lindex $t end] 0 end-1]
+            emit $t
         }
-        puts [string trimright [string range $::last 0 $n-1]]
     }
+    if {![llength $lines]} return
+    if {$::started} {puts ""}
     set ::started 1
     set p $::lead
     foreach l $lines {puts [string trimright $p$l]; set p $::indent}
     set ::lead $::indent
-    set ::last $::indent
 }
 # More lines of the block written last, with no blank line between.
 proc more {lines} {foreach l $lines {puts [string trimright $::indent$l]}}
@@ -159,14 +163,32 @@ proc finish {} {
     set p [string trim $::para " \t\n\u00a0"]
     set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0
     if {$p ne ""} {
-        if {[string match {[-+#~=>|0-9]*} $p]} {
-            regsub {^(\d+)([.)])} $p {\1\\\2} p
-            regsub {^[-+#~=>|]} $p {\\&} p
+        # DocBook's bullets in nroff: a bullet glued to the paragraph.
+        if {[regexp {^\u2022[\s\u00a0]*(.+)$} $p -> rest] && $::lead eq $::indent} {
+            set ::lead "$::lead- "; set p $rest
         }
-        emit [list $p]
+        emit [list [guard $p]] 1
     }
     set ::want [marker $::font]
     return
+}
+# A paragraph or term must not begin like a list item, heading, quote or
+# fence.
+proc guard {p} {
+    if {[string match {[-+#~=>|0-9]*} $p]} {
+        regsub {^(\d+)([.)])} $p {\1\\\2} p
+        regsub {^[-+#~=>|]} $p {\\&} p
+    }
+    return $p
+}
+# The open paragraph becomes a term, over the next paragraph; a font left
+# open in it ends with it.
+proc term {} {
+    closefont
+    set t [string trim $::para " \t\u00a0"]
+    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0
+    if {$t ne ""} {lappend ::terms [guard $t]}
+    roman
 }
 proc codeblock {lines} {
     set f ```
@@ -420,7 +442,7 @@ proc textline {s} {
 proc endline {} {
     if {$::next eq "term"} {
         set ::next ""
-        set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
+        term; place $::base
     } elseif {$::next ne ""} {
         heading $::next
     } elseif {!$::fill} {
@@ -436,7 +458,7 @@ proc heading {mark} {
     regsub {#$} $h {\\#} h
     set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
     if {$h ne ""} {emit [list "$mark $h"]}
-    set ::want [marker $::font]
+    roman
 }
 
 # Runs a request, a macro the page defined, or a macro of a package.
@@ -706,17 +728,22 @@ proc man {name args} {
                 place $::indent
             } elseif {$tag in $::bullets} {
                 set ::lead "$::base- "; set ::indent "$::base  "
+            } elseif {[regexp {^\(?(\d{1,9})([.)]?)$} $tag -> n d]} {
+                # 1. or (1) or 1): an item of an ordered list.
+                set d [expr {$d eq "." ? "." : ")"}]
+                set ::lead "$::base$n$d "; set ::indent $::base[string repeat " " [string length "$n$d "]]
             } else {
                 place $::base
-                inline $tag; set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
+                inline $tag; term; place $::base
             }
         }
         RS {
             finish
             if {[llength $::depth] >= $::maxshown} {incr ::deeper; return}
             lappend ::depth [list $::base $::indent]
-            # Inside a list item the item's indentation holds the inset; elsewhere a quote.
-            set ::base [expr {$::indent ne $::base ? $::indent : "$::base> "}]
+            # Inside a list item the item's indentation holds the inset;
+            # elsewhere Markdown has nothing to show it with.
+            set ::base $::indent
             place $::base
         }
         RE {
@@ -1043,7 +1070,7 @@ proc mdoc {m words} {
         }
     }
     if {$::xo && ($m eq "Xc" || [lsearch -exact $words Xc] >= 0)} {
-        set ::xo 0; set ::lead "$::base- "; set ::indent "$::base  "; finish; place "$::base  "
+        set ::xo 0; term; place $::base
     }
     # The end of the line is a space, unless the line ended in an opening mark.
     if {$::para ne "" && !$::nospace} {if {!$::fill} endline elseif {$::spacing} {put " "}}
@@ -1083,9 +1110,8 @@ proc item {words} {
         default {
             place $::base
             if {[llength $words]} {mrun $words}
-            set ::lead "$::base- "; set ::indent "$::base  "
             if {[lsearch -exact $words Xo] > [lsearch -exact $words Xc]} {set ::xo 1; return}
-            if {[string trim $::para] ne ""} {finish; place "$::base  "} else {set ::indent "$::base  "}
+            term; place $::base
         }
     }
 }
@@ -1283,6 +1309,12 @@ proc newline {} {
 }
 proc macro {name args} {
     if {$::text ne ""} newline
+    # An escaped blank inside a word ends the word, on the backslash.
+    for {set i 0} {$i < [llength $args] - 1} {incr i} {
+        while {[regexp {(?:^|[^\\])(?:\\\\)*\\$} [lindex $args $i]] && $i < [llength $args] - 1} {
+            set args [lreplace $args $i $i+1 "[lindex $args $i] [lindex $args $i+1]"]
+        }
+    }
     # A comment on a macro line comes in its words.
     set i [lsearch -regexp $args {^(?:[^\\]|\\[^"])*\\"}]
     if {$i >= 0} {
@@ -1346,7 +1378,7 @@ while {[gets $in line] >= 0} {
 if {[catch {
     if {$text ne ""} newline
     if {$tbl::on} {puts stderr "markdown.tcl: a table has no .TE"; tbl::end}
-    finish; flush stdout
+    finish; emit {}; flush stdout
 } err]} {
     puts stderr "markdown.tcl: $err"
     exit 1
