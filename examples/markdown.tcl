@@ -27,6 +27,12 @@
 #     words in a font.
 # What is not known is dropped.
 
+# Where a cross-reference such as ls(1) links to: %N is the page's name and
+# %S its section.  By default the page converted next to this one, so that
+# a directory of converted pages links together; man7.org, say, would be
+# https://man7.org/linux/man-pages/man%S/%N.%S.html
+set xref %N.%S.md
+
 # ---------------------------------------------------------------------------
 # Characters, strings and numbers that every page may use.
 
@@ -115,6 +121,7 @@ set lastch ""   ;# the paragraph's last character, kept since indexing a
                 ;# long string of characters beyond ASCII costs its length
 set joined 0; set started 0; set link ""
 set terms {}    ;# terms waiting for the paragraph they head
+set linked {}   ;# between .UR and .UE, the paragraph before the link
 
 proc fail {msg} {error $msg {} stop}
 proc spend {n} {
@@ -155,6 +162,10 @@ proc place {prefix} {set ::indent $prefix; set ::lead $prefix}
 # item, heading, quote or fence.
 proc finish {} {
     closefont
+    if {[llength $::linked]} {
+        set ::para [lindex $::linked 0][lindex $::linked 1]$::para
+        set ::linked {}
+    }
     if {!$::fill} {
         if {$::para ne ""} {lappend ::code $::para; set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0}
         if {[llength $::code]} {codeblock $::code}
@@ -167,10 +178,38 @@ proc finish {} {
         if {[regexp {^\u2022[\s\u00a0]*(.+)$} $p -> rest] && $::lead eq $::indent} {
             set ::lead "$::lead- "; set p $rest
         }
-        emit [list [guard $p]] 1
+        emit [list [guard [linkify $p]]] 1
     }
     set ::want [marker $::font]
     return
+}
+# Cross-references (a name in bold or italic, then its section) and URLs
+# in the text of a paragraph become links.
+proc linkify {p} {
+    if {[string first ( $p] < 0 && [string first :// $p] < 0} {return $p}
+    set ref {[-\w.:+@]+}
+    set re "\\*\\*($ref)\\*\\*\\((\\d\\w*)\\)|\\*($ref)\\*\\((\\d\\w*)\\)|_($ref)_\\((\\d\\w*)\\)"
+    append re {|https?://(?:[^\s<>*()\[\]\\]|\\[~&_])+}
+    set out ""; set at 0
+    while {[regexp -indices -start $at $re $p m]} {
+        lassign $m a b
+        set s [string range $p $a $b]
+        append out [string range $p $at $a-1]
+        if {[string match http* $s]} {
+            regexp {^(.*?)([.,;:!?'"]*)$} $s -> url rest
+            if {[string index $p $a-1] in {< ( [}} {
+                append out $s
+            } else {append out <[string map {\\ {}} $url]>$rest}
+        } else {
+            set k [expr {[string match {\*\**} $s] ? 2 : 1}]
+            set e [string last ( $s]
+            set name [string map {\\ {}} [string range $s $k [expr {$e - $k - 1}]]]
+            set sec [string range $s $e+1 end-1]
+            append out "\[$s\]([string map [list %N $name %S $sec] $::xref])"
+        }
+        set at [expr {$b + 1}]
+    }
+    return $out[string range $p $at end]
 }
 # A paragraph or term must not begin like a list item, heading, quote or
 # fence.
@@ -187,7 +226,7 @@ proc term {} {
     closefont
     set t [string trim $::para " \t\u00a0"]
     set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0
-    if {$t ne ""} {lappend ::terms [guard $t]}
+    if {$t ne ""} {lappend ::terms [guard [linkify $t]]}
     roman
 }
 proc codeblock {lines} {
@@ -707,6 +746,10 @@ proc man {name args} {
         TH {
             finish; set ::fill 1; roman
             inline "[lindex $args 0]([lindex $args 1])"; heading #
+            # The date, the source and the manual, as man shows them in its
+            # header and footer.
+            inline [join [lsearch -all -inline -not -exact [lrange $args 2 4] ""] " \u00b7 "]
+            finish
         }
         SH - SS {
             finish; set ::fill 1; roman
@@ -766,15 +809,29 @@ proc man {name args} {
         SY {finish; place $::base; alternate B [list [join $args]]}
         OP {alternate {R B R I R} [list {[} [lindex $args 0] [expr {[llength $args] > 1 ? " " : ""}] [lindex $args 1] {]}]}
         YS {finish}
-        UR - MT {set ::link [lindex $args 0]}
+        UR - MT {
+            # The text up to .UE becomes the link's: the paragraph so far
+            # waits aside.
+            if {[llength $::linked]} return
+            closefont
+            set ::link [plain [lindex $args 0]]
+            if {$name eq "MT"} {set ::link mailto:$::link}
+            set ::linked [list $::para $::blank $::lastch $::closed $::fragile]
+            set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::fragile 0
+        }
         UE - ME {
-            # An autolink where CommonMark takes one, else the address as text.
-            set l [plain $::link]
-            if {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$|^[^\s<>@]+@[^\s<>@]+$} $l]} {
-                set l "<$l>"
-            } elseif {$l ne ""} {set l "([esc $l])"}
-            if {$l ne ""} {put [expr {[string index $::blank end] eq " " ? "" : " "}]$l}
-            set ::link ""
+            if {![llength $::linked]} return
+            closefont
+            set text [string trim $::para " \t\u00a0"]
+            lassign $::linked ::para ::blank ::lastch ::closed ::fragile
+            set ::linked {}
+            set l $::link
+            if {$text ne ""} {
+                if {[regexp {[\s<>()]} $l]} {set l <[string map {< %3C > %3E} $l]>}
+                put "\[$text\]($l)"
+            } elseif {[regexp {^mailto:([^\s<>@]+@[^\s<>@]+)$} $l -> mail]} {put <$mail>
+            } elseif {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$} $l]} {put <$l>
+            } elseif {$l ne ""} {put [esc $l]}
             inline [join $args]; endline
         }
     }
@@ -795,7 +852,7 @@ proc alternate {fonts words} {
 # ---------------------------------------------------------------------------
 # mdoc(7).
 
-set mdoc 0; set section ""; set name ""; set nospace 0; set spacing 1
+set mdoc 0; set date ""; set volume ""; set section ""; set name ""; set nospace 0; set spacing 1
 set lists {}    ;# open lists, innermost last: type, saved prefixes, rows
 set item ""     ;# the type of the innermost list
 set enumber {}
@@ -1002,12 +1059,20 @@ proc mcall {m words} {
 # page.  Returns 0 for a macro that is not mdoc's.
 proc mdoc {m words} {
     switch -- $m {
-        Dd {set ::mdoc 1}
+        Dd {set ::mdoc 1; set ::date [string trim [regsub {^\$Mdocdate: *} [join $words] ""] " $"]}
         Dt {
-            set ::mdoc 1; finish; roman
+            set ::mdoc 1; finish; roman; set ::volume [lindex $words 1]
             inline "[lindex $words 0]([lindex $words 1])"; heading #
         }
-        Os - Bk - Ek - Ud - Db - Bt - Rs {}
+        Os {
+            set vols {1 General\ Commands 2 System\ Calls 3 Library\ Functions 4 Kernel\ Interfaces
+                5 File\ Formats 6 Games 7 Miscellaneous\ Information 8 System\ Manager's 9 Kernel\ Developer's}
+            set vol [string index $::volume 0]
+            set vol [expr {[dict exists $vols $vol] ? [dict get $vols $vol] : ""}]
+            set l [lsearch -all -inline -not -exact [list $::date [join $words] [expr {$vol eq "" ? "" : "$vol Manual"}]] ""]
+            inline [join $l " \u00b7 "]; finish
+        }
+        Bk - Ek - Ud - Db - Bt - Rs {}
         Re {finish}
         Sh - Ss {
             finish; set ::fill 1; roman; set ::lists {}; set ::item ""
