@@ -267,7 +267,11 @@ proc put {s} {
     set ::blank $tail; set ::closed 0; set ::fragile 0; set ::lastch [string index $body end]
     return
 }
-proc punct? {s} {regexp {^[[:punct:]]} [string map {\\ {}} $s]}
+# Punctuation as CommonMark counts it: all of ASCII's, and Unicode's.
+proc punct? {s} {
+    set c [string index [string map {\\ {}} $s] 0]
+    expr {$c ne "" && ([string first $c {!"#$%&'()*+,-./:;<=>?@[\]^_`{|}~}] >= 0 || [string is punct $c])}
+}
 proc closefont {} {
     set ::want ""
     if {$::open eq ""} return
