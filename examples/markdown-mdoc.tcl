@@ -3,7 +3,7 @@
 # ---------------------------------------------------------------------------
 # mdoc(7).
 
-set mdoc 0; set date ""; set volume ""; set section ""; set name ""; set nospace 0; set spacing 1
+set date ""; set volume ""; set section ""; set name ""; set nospace 0; set spacing 1
 set lists {}    ;# open lists, innermost last: type, saved prefixes, rows
 set item ""     ;# the type of the innermost list
 set enumber {}
@@ -75,39 +75,12 @@ proc upto {words} {
     return [list [lrange $words 0 $i-1] [lrange $words $i end]]
 }
 proc mcall {m words} {
-    if {[dict exists $::mdocfonts $m]} {
-        lassign [upto $words] mine rest
-        set f [dict get $::mdocfonts $m]
-        if {$m eq "Nm" && $::name eq "" && [llength $mine]} {set ::name [lindex $mine 0]}
-        if {$m eq "Fl"} {
-            if {![llength $mine] || [delimiter [lindex $mine 0]] ne ""} {word \\- B}
-            foreach w $mine {
-                if {[delimiter $w] ne ""} {punct $w} else {word \\-$w B}
-            }
-        } else {
-            if {![llength $mine] || [delimiter [lindex $mine 0]] eq "close"} {
-                if {$m eq "Nm"} {word $::name B} elseif {$m eq "Ar"} {word "file ..." I}
-            }
-            # The words in one run of the font; delimiters in roman.
-            foreach w $mine {
-                if {[delimiter $w] ne ""} {setfont R; punct $w} else {setfont $f; word $w}
-            }
-            setfont R
-        }
-        return $rest
-    }
-    if {[dict exists $::enclosures $m]} {
-        lassign [dict get $::enclosures $m] o c
-        set n [llength $words]
-        while {$n > 0 && [delimiter [lindex $words $n-1]] eq "close"} {incr n -1}
-        mark $o; set ::nospace 1
-        mrun [lrange $words 0 $n-1]
-        set ::nospace 1; mark $c
-        foreach w [lrange $words $n end] {punct $w}
-        return {}
-    }
+    if {[dict exists $::mdocfonts $m]} {return [infont $m $words]}
+    if {[dict exists $::enclosures $m]} {return [enclose $m $words]}
     if {[dict exists $::openers $m]} {mark [dict get $::openers $m]; set ::nospace 1; return $words}
     if {[dict exists $::closers $m]} {set ::nospace 1; mark [dict get $::closers $m]; return $words}
+    if {$m in {Fn Fo Fa Fc In}} {return [function $m $words]}
+    if {$m in {Lb Lk An Bx Bsx Dx Fx Nx Ox Ux At St}} {return [system $m $words]}
     switch -- $m {
         Ns {set ::nospace 1}
         Ap {set ::nospace 1; word '; set ::nospace 1}
@@ -128,6 +101,50 @@ proc mcall {m words} {
             }
             return [lrange $words 1 end]
         }
+        Ta {set ::nospace 0; put "\t"}
+        Eo {lassign [upto $words] mine rest; foreach w $mine {word $w}; set ::nospace 1; return $rest}
+        Ec {set ::nospace 1; lassign [upto $words] mine rest; foreach w $mine {word $w}; return $rest}
+        Xo - Xc {}
+        Dl {finish; set f $::fill; set ::fill 0; mrun $words; finish; set ::fill $f; return {}}
+    }
+    return $words
+}
+# A macro that sets its words in its font, delimiters in roman.
+proc infont {m words} {
+    lassign [upto $words] mine rest
+    set f [dict get $::mdocfonts $m]
+    if {$m eq "Nm" && $::name eq "" && [llength $mine]} {set ::name [lindex $mine 0]}
+    if {$m eq "Fl"} {
+        if {![llength $mine] || [delimiter [lindex $mine 0]] ne ""} {word \\- B}
+        foreach w $mine {
+            if {[delimiter $w] ne ""} {punct $w} else {word \\-$w B}
+        }
+    } else {
+        if {![llength $mine] || [delimiter [lindex $mine 0]] eq "close"} {
+            if {$m eq "Nm"} {word $::name B} elseif {$m eq "Ar"} {word "file ..." I}
+        }
+        # The words in one run of the font; delimiters in roman.
+        foreach w $mine {
+            if {[delimiter $w] ne ""} {setfont R; punct $w} else {setfont $f; word $w}
+        }
+        setfont R
+    }
+    return $rest
+}
+# A macro that takes the rest of its line between two marks.
+proc enclose {m words} {
+    lassign [dict get $::enclosures $m] o c
+    set n [llength $words]
+    while {$n > 0 && [delimiter [lindex $words $n-1]] eq "close"} {incr n -1}
+    mark $o; set ::nospace 1
+    mrun [lrange $words 0 $n-1]
+    set ::nospace 1; mark $c
+    foreach w [lrange $words $n end] {punct $w}
+    return {}
+}
+# The macros of a function's synopsis.
+proc function {m words} {
+    switch -- $m {
         Fn - Fo {
             lassign [upto $words] mine rest
             word [lindex $mine 0] B
@@ -159,6 +176,12 @@ proc mcall {m words} {
             foreach a [lrange $mine 1 end] {punct $a}
             return $rest
         }
+    }
+    return $words
+}
+# Libraries, links, authors, systems and standards, by their names.
+proc system {m words} {
+    switch -- $m {
         Lb {
             set l [lindex $words 0]
             word "library “$l”"
@@ -197,11 +220,6 @@ proc mcall {m words} {
             word [expr {[dict exists $std $s] ? [dict get $std $s] : $s}]
             return [lrange $words 1 end]
         }
-        Ta {set ::nospace 0; put "\t"}
-        Eo {lassign [upto $words] mine rest; foreach w $mine {word $w}; set ::nospace 1; return $rest}
-        Ec {set ::nospace 1; lassign [upto $words] mine rest; foreach w $mine {word $w}; return $rest}
-        Xo - Xc {}
-        Dl {finish; set f $::fill; set ::fill 0; mrun $words; finish; set ::fill $f; return {}}
     }
     return $words
 }
@@ -210,19 +228,12 @@ proc mcall {m words} {
 # page.  Returns 0 for a macro that is not mdoc's.
 proc mdoc {m words} {
     switch -- $m {
-        Dd {set ::mdoc 1; set ::date [string trim [regsub {^\$Mdocdate: *} [join $words] ""] " $"]}
+        Dd {set ::date [string trim [regsub {^\$Mdocdate: *} [join $words] ""] " $"]}
         Dt {
-            set ::mdoc 1; finish; roman; set ::volume [lindex $words 1]
+            finish; roman; set ::volume [lindex $words 1]
             inline "[lindex $words 0]([lindex $words 1])"; heading #
         }
-        Os {
-            set vols {1 General\ Commands 2 System\ Calls 3 Library\ Functions 4 Kernel\ Interfaces
-                5 File\ Formats 6 Games 7 Miscellaneous\ Information 8 System\ Manager's 9 Kernel\ Developer's}
-            set vol [string index $::volume 0]
-            set vol [expr {[dict exists $vols $vol] ? [dict get $vols $vol] : ""}]
-            set l [lsearch -all -inline -not -exact [list $::date [join $words] [expr {$vol eq "" ? "" : "$vol Manual"}]] ""]
-            inline [join $l " \u00b7 "]; finish
-        }
+        Os {origin $words}
         Bk - Ek - Ud - Db - Bt - Rs {}
         Re {finish}
         Sh - Ss {
@@ -269,17 +280,7 @@ proc mdoc {m words} {
             pop
         }
         It {item $words}
-        Rv - Ex {
-            set who [lsearch -inline -not $words -std]
-            if {$who eq ""} {set who $::name}
-            if {$m eq "Ex"} {
-                word "The"; word $who B; word "utility exits 0 on success, and >0 if an error occurs."
-            } else {
-                word "The"; word $who B; set ::nospace 1; word "()"
-                word "function returns the value 0 if successful; otherwise the value -1 is returned and the global variable"
-                word errno I; word "is set to indicate the error."
-            }
-        }
+        Rv - Ex {standard $m $words}
         default {
             if {![dict exists $::callable $m] && ![string match %? $m]} {return 0}
             mrun [list $m {*}$words]
@@ -292,6 +293,28 @@ proc mdoc {m words} {
     if {$::para ne "" && !$::nospace} {if {!$::fill} endline elseif {$::spacing} {put " "}}
     set ::lastmacro $m
     return 1
+}
+# .Ex and .Rv: the sentences every page says alike.
+proc standard {m words} {
+    set who [lsearch -inline -not $words -std]
+    if {$who eq ""} {set who $::name}
+    if {$m eq "Ex"} {
+        word "The"; word $who B; word "utility exits 0 on success, and >0 if an error occurs."
+    } else {
+        word "The"; word $who B; set ::nospace 1; word "()"
+        word "function returns the value 0 if successful; otherwise the value -1 is returned and the global variable"
+        word errno I; word "is set to indicate the error."
+    }
+}
+# .Os, after .Dd and .Dt: under the title, the date, the system and the
+# manual of the section, as man shows them in its header and footer.
+proc origin {words} {
+    set vols {1 General\ Commands 2 System\ Calls 3 Library\ Functions 4 Kernel\ Interfaces
+        5 File\ Formats 6 Games 7 Miscellaneous\ Information 8 System\ Manager's 9 Kernel\ Developer's}
+    set vol [string index $::volume 0]
+    set vol [expr {[dict exists $vols $vol] ? [dict get $vols $vol] : ""}]
+    set l [lsearch -all -inline -not -exact [list $::date [join $words] [expr {$vol eq "" ? "" : "$vol Manual"}]] ""]
+    inline [join $l " \u00b7 "]; finish
 }
 # Lists and displays keep the prefixes in force when they began.
 proc push {type} {

@@ -121,6 +121,41 @@ proc request {name words} {
         return
     }
     switch -- $name {
+        ds - ds1 - as - as1 - de - de1 - am - am1 - dei - ig - als - rm - rn {define $name $words}
+        nr {
+            lassign $words r v
+            if {[regexp {^[-+]} $v]} {set v [expr {[register $r] + [number $v]}]} else {set v [number $v]}
+            dict set ::registers $r $v
+        }
+        if - ie - el {condition $name $words}
+        so - mso {
+            if {$name eq "so"} {
+                set f [lindex $words 0]
+                finish
+                if {[regexp {([^/]+)\.([^./]+)(?:\.gz)?$} $f -> page sec]} {
+                    put "See **[esc $page]**([esc $sec])."
+                } else {put "See [esc $f]."}
+                finish
+            }
+        }
+        ft {setfont [expr {[llength $words] ? [lindex $words 0] : "P"}]}
+        nf {finish; set ::fill 0}
+        fi {finish; set ::fill 1}
+        br {if {$::fill} finish}
+        sp {if {$::fill} finish else {lappend ::code ""}}
+        TS {finish; tbl::start}
+        TE {tbl::end}
+        T& {if {$tbl::on} {set tbl::phase format; set tbl::formats {}}}
+        {\}} {}
+        default {
+            if {[mdoc $name $words]} return
+            man $name $words
+        }
+    }
+}
+# The requests that define, copy, rename and remove strings and macros.
+proc define {name words} {
+    switch -- $name {
         ds - ds1 - as - as1 {
             # roffscript drops the quotes of .ds X "", which nroff takes as "
             set v [join [lrange $words 1 end]]
@@ -153,35 +188,6 @@ proc request {name words} {
                     dict set ::$d $new [dict get [set ::$d] $old]; dict unset ::$d $old
                 }
             }
-        }
-        nr {
-            lassign $words r v
-            if {[regexp {^[-+]} $v]} {set v [expr {[register $r] + [number $v]}]} else {set v [number $v]}
-            dict set ::registers $r $v
-        }
-        if - ie - el {condition $name $words}
-        so - mso {
-            if {$name eq "so"} {
-                set f [lindex $words 0]
-                finish
-                if {[regexp {([^/]+)\.([^./]+)(?:\.gz)?$} $f -> page sec]} {
-                    put "See **[esc $page]**([esc $sec])."
-                } else {put "See [esc $f]."}
-                finish
-            }
-        }
-        ft {setfont [expr {[llength $words] ? [lindex $words 0] : "P"}]}
-        nf {finish; set ::fill 0}
-        fi {finish; set ::fill 1}
-        br {if {$::fill} finish}
-        sp {if {$::fill} finish else {lappend ::code ""}}
-        TS {finish; tbl::start}
-        TE {tbl::end}
-        T& {if {$tbl::on} {set tbl::phase format; set tbl::formats {}}}
-        {\}} {}
-        default {
-            if {[mdoc $name $words]} return
-            man $name $words
         }
     }
 }
