@@ -4,7 +4,7 @@
 # mdoc(7).
 
 set date ""; set volume ""; set section ""; set name ""; set nospace 0; set spacing 1
-set lists {}    ;# open lists, innermost last: type, saved prefixes, rows
+set lists {}    ;# open lists, innermost last: type, saved prefixes
 set item ""     ;# the type of the innermost list
 set enumber {}
 set xo 0        ;# a list item's head goes on to an Xc
@@ -271,14 +271,15 @@ proc mdoc {m words} {
                 if {[regexp {^-(tag|hang|ohang|inset|diag|bullet|dash|hyphen|item|enum|column)$} $w -> type]} break
             }
             push $type
-        }
-        El {
-            finish
-            if {$::item eq "column"} {
-                rows [lindex $::lists end 2]
+            if {$type eq "column"} {
+                # As many columns as widths follow -column.
+                set widths [lrange $words [lsearch -exact $words -column]+1 end]
+                set k [lsearch -exact $widths -offset]
+                if {$k >= 0} {set widths [lreplace $widths $k $k+1]}
+                tbl::open [llength [lsearch -all -inline -not -exact $widths -compact]]
             }
-            pop
         }
+        El {finish; pop}
         It {item $words}
         Rv - Ex {standard $m $words}
         default {
@@ -319,7 +320,7 @@ proc origin {words} {
 # Lists and displays keep the prefixes in force when they began.
 proc push {type} {
     if {[llength $::lists] >= $::maxnest} {fail "lists nest deeper than $::maxnest"}
-    lappend ::lists [list $type [list $::base $::indent $::fill] {}]
+    lappend ::lists [list $type [list $::base $::indent $::fill]]
     set ::item $type; set ::enumber 0
     if {$::indent ne $::base && [string length $::indent] < 2 * $::maxshown} {set ::base $::indent}
     place $::base
@@ -342,9 +343,7 @@ proc item {words} {
                 if {$w eq "Ta"} {lappend cells $cell; set cell {}} else {lappend cell $w}
             }
             lappend cells $cell
-            set row [lmap c $cells {apart {mrun $c}}]
-            set l [lindex $::lists end]
-            lset ::lists end [lreplace $l 2 2 [concat [lindex $l 2] [list $row]]]
+            tbl::row [lmap c $cells {apart {mrun $c}}]
         }
         default {
             place $::base

@@ -111,7 +111,6 @@ proc tbl::write {cells} {
     variable formats; variable count; variable width; variable html; variable written
     set specs [lindex $formats [expr {min($count, [llength $formats] - 1)}]]
     incr count
-    if {!$width} {set width [llength $cells]}
     set out {}; set spans {}
     set k 0
     foreach c $cells {
@@ -132,6 +131,28 @@ proc tbl::write {cells} {
         } else {lappend out ""; lappend spans 1}
         incr k
     }
+    row $out $spans
+}
+proc tbl::cell {font c} {
+    ::setfont $font
+    ::inline $c
+}
+proc tbl::end {} {
+    variable on; variable html; variable written; variable inblock; variable row
+    if {!$on} return
+    if {$inblock} {data T\}}
+    if {[llength $row]} {write $row; set row {}}
+    if {$html && $written} {::more [list </table>]}
+    set on 0
+}
+
+# Writes a row of cells in Markdown, each spanning the columns its span
+# says, and the head of the table before the first.
+proc tbl::row {out {spans {}}} {
+    variable width; variable html; variable written
+    if {!$width} {set width [llength $out]}
+    if {![llength $spans]} {set spans [lrepeat [llength $out] 1]}
+    for {set n [::tcl::mathop::+ {*}$spans]} {$n < $width} {incr n} {lappend out ""; lappend spans 1}
     if {$html} {
         set l <tr>
         foreach c $out n $spans {
@@ -150,29 +171,8 @@ proc tbl::write {cells} {
     if {$written} {::more $lines} else {::emit $lines}
     incr written
 }
-proc tbl::cell {font c} {
-    ::setfont $font
-    ::inline $c
-}
-proc tbl::end {} {
-    variable on; variable html; variable written; variable inblock; variable row
-    if {!$on} return
-    if {$inblock} {data T\}}
-    if {[llength $row]} {write $row; set row {}}
-    if {$html && $written} {::more [list </table>]}
-    set on 0
-}
-
-# Rows of Markdown cells as a pipe table, the first row its head.
-proc rows {rows} {
-    set n 0
-    foreach r $rows {if {[llength $r] > $n} {set n [llength $r]}}
-    if {!$n} return
-    set lines {}
-    foreach r $rows {
-        while {[llength $r] < $n} {lappend r ""}
-        lappend lines "| [join $r { | }] |"
-        if {[llength $lines] == 1} {lappend lines |[string repeat ---| $n]}
-    }
-    emit $lines
+# A table made of rows already in Markdown (mdoc's column lists), with
+# as many columns as given, or as its first row holds.
+proc tbl::open {columns} {
+    variable width $columns; variable html 0; variable written 0
 }
