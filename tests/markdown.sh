@@ -1,13 +1,15 @@
 #!/bin/sh
 # Checks the example Markdown renderer through roffscript: the sample page
-# and the pages in tests/markdown come out exactly as their .md files, and
-# cmark reads those as their .html files; a raw UTF-8 character and the
-# same character numbered come out as the same UTF-8 bytes; a script line
-# that tries to run a command of its own runs nothing and fails; nesting
-# past the limits ends with a message and status 1, and deep or long input
-# takes linear time and little memory.  Exits 77, which ctest counts as
-# skipped, where tclsh is missing, or where cmark is missing and all else
-# passed.
+# and the pages in tests/markdown (excerpts of real layouts: tags, lists,
+# tables, links) come out exactly as their .md files, and cmark reads those
+# as their .html files; a raw UTF-8 character and the same character
+# numbered come out as the same UTF-8 bytes; a script line that tries to
+# run a command of its own runs nothing and fails; endless nesting and
+# strings or macros that double at each level end with a message and
+# status 1; deep, long and font-changing input and large tables take
+# linear time and little memory; a table never closed shows its rows.
+# Exits 77, which ctest counts as skipped, where tclsh is missing, or where
+# cmark is missing and all else passed.
 # Usage: markdown.sh ROFFSCRIPT
 set -u
 command -v tclsh >/dev/null || { echo "markdown: no tclsh; skipped"; exit 77; }
