@@ -1,9 +1,6 @@
 # markdown-output.tcl, sourced by markdown.tcl: blocks of Markdown, their
 # prefixes, and the terms and links in them.
 
-# ---------------------------------------------------------------------------
-# Output: blocks of Markdown, their prefixes, and emphasis.
-
 set para ""     ;# the open block, in Markdown
 set code {}     ;# lines of a code block, while not filling
 set fill 1
@@ -17,10 +14,11 @@ set started 0   ;# whether a block has been written
 set terms {}    ;# terms waiting for the paragraph they head
 
 # Writes one block after a blank line, each line after the block's prefix
-# (the indentation of a list item).  A paragraph takes the terms waiting above it (a tagged paragraph's tag,
-# a tag list's item) as lines of its own, each ending in a hard break, the
-# way man sets a term above its indented description; any other block
-# writes them as a paragraph of their own first.
+# (the indentation of a list item).  A paragraph takes the terms waiting
+# above it (a tagged paragraph's tag, a tag list's item) as lines of its
+# own, each ending in a hard break, the way man sets a term above its
+# indented description; any other block writes them as a paragraph of
+# their own first.
 proc emit {lines {para 0}} {
     if {[llength $::terms]} {
         set t [lmap x $::terms {string cat $x \\}]
