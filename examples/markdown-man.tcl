@@ -121,6 +121,8 @@ proc alternate {fonts words} {
     set was $::font
     set i 0
     foreach w $words {
+        # A word that roffscript ended at an escaped blank gets it back.
+        if {[regexp {(?:^|[^\\])(?:\\\\)*\\$} $w]} {append w " "}
         setfont [lindex $fonts [expr {$i % [llength $fonts]}]]
         inline $w
         incr i

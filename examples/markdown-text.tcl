@@ -98,7 +98,8 @@ proc put {s} {
 }
 # Punctuation as CommonMark counts it: all of ASCII's, and Unicode's.
 proc punct? {s} {
-    set c [string index [string map {\\ {}} $s] 0]
+    set c [string index $s 0]
+    if {$c eq "\\" && [string length $s] > 1} {set c [string index $s 1]}
     expr {$c ne "" && ([string first $c {!"#$%&'()*+,-./:;<=>?@[\]^_`{|}~}] >= 0 || [string is punct $c])}
 }
 proc closefont {} {

@@ -67,10 +67,12 @@ proc newline {} {
 }
 proc macro {name args} {
     if {$::text ne ""} newline
-    # An escaped blank inside a word ends the word, on the backslash.
-    for {set i 0} {$i < [llength $args] - 1} {incr i} {
-        while {[regexp {(?:^|[^\\])(?:\\\\)*\\$} [lindex $args $i]] && $i < [llength $args] - 1} {
-            set args [lreplace $args $i $i+1 "[lindex $args $i] [lindex $args $i+1]"]
+    # roffscript ends a word at an escaped blank, on the backslash, so an
+    # argument that begins with one (.BI -C \ cmdlist) comes as a word of
+    # a lone backslash and the rest: join them again.
+    for {set i [expr {[llength $args] - 2}]} {$i >= 0} {incr i -1} {
+        if {[lindex $args $i] eq "\\"} {
+            set args [lreplace $args $i $i+1 "\\ [lindex $args $i+1]"]
         }
     }
     # A comment on a macro line comes in its words.
