@@ -116,10 +116,12 @@ foreach cmd {macro macro2 text font char dash tab newline} {
     interp alias $safe $cmd {} run $cmd
 }
 # A line as roffscript writes it: a command, then words each either in
-# braces or with a backslash before every blank, quote, $, ;, [ and {.
+# braces or with a backslash before every byte at which Tcl ends a word
+# (blank, tab, vertical tab, form feed, carriage return), quote, $, ;, [
+# and {.
 # Such a line has nothing for Tcl to substitute and nothing that nests, so
 # evaluating it cannot run anything else nor recurse.
-set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t"$;\[\{]|\\.)+)}
+set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t\v\f\r"$;\[\{]|\\.)+)}
 set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
 set n 0

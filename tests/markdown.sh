@@ -36,7 +36,9 @@ got=$(printf 'caf\303\251 caf\\N'"'"'233'"'"'\n' | "$roffscript" | render)
 # a bare safe interpreter would each let one through.  50,000 nested
 # brackets once overflowed Tcl's parser and killed tclsh with a signal.
 brackets=$(awk 'BEGIN { s = "text "; for (i = 0; i < 50000; i++) s = s "["; print s }')
-for line in 'text [string repeat A 3]' 'text [::tcl::string::repeat A 3]' 'text $tcl_version' "$brackets"; do
+# A bare vertical tab would split a word where roffscript never writes one.
+for line in 'text [string repeat A 3]' 'text [::tcl::string::repeat A 3]' 'text $tcl_version' "$brackets" \
+    "$(printf 'macro B a\vb')"; do
     got=$(printf '%s\nnewline\n' "$line" | render 2>"$tmp/err")
     status=$?
     [ -z "$got" ] && [ $status -eq 1 ] && grep -q 'line 1: ' "$tmp/err" ||
