@@ -272,7 +272,7 @@ DecodeStatus decode(const unsigned char *in, std::size_t in_count, bool input_en
     case Compression::kLzma:
         return decode_xz(in, in_count, input_ended, out, out_size, consumed, produced, reason);
     default:
-        *reason = "unknown decoder.compression";
+        *reason = "unknown compression";
         return DecodeStatus::kFailed;
     }
 }
