@@ -1,44 +1,26 @@
 // The temporary copy of the page.
 //
-// The copy is a file in the folder that TMPDIR names, with no name of its
-// own, so that nothing is left behind however the run ends.  Where the file
-// system cannot make a file without a name, a named one is removed at once.
-// Like the input, it moves whole blocks of the caller's, so the C library
-// keeps no buffer for it.
+// The copy is an unnamed temporary file (temporary.h).  Like the input, it
+// moves whole blocks of the caller's, so the C library keeps no buffer for
+// it.
 
 #include "spool.h"
 
 #include "messages.h"
+#include "temporary.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 std::FILE *spool = nullptr;
 
-std::FILE *open_temporary_file()
+std::FILE *open_temporary_stream()
 {
-    const char *folder = std::getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0')
-        folder = "/tmp";
-    int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        char path[PATH_MAX];
-        int length = std::snprintf(path, sizeof path, "%s/roffscript-XXXXXX", folder);
-        if (length < 0 || static_cast<std::size_t>(length) >= sizeof path) {
-            errno = ENAMETOOLONG;
-            return nullptr;
-        }
-        fd = mkostemp(path, O_CLOEXEC);
-        if (fd >= 0)
-            unlink(path);
-    }
+    int fd = open_temporary_file();
     if (fd < 0)
         return nullptr;
     std::FILE *file = fdopen(fd, "w+");
@@ -56,7 +38,7 @@ bool open_spool()
 {
     if (spool != nullptr)
         return true;
-    spool = open_temporary_file();
+    spool = open_temporary_stream();
     if (spool == nullptr) {
         report_temporary_create_failure(std::strerror(errno));
         return false;
