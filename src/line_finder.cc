@@ -23,8 +23,6 @@
 #include <cstdint>
 #include <cstring>
 
-bool translate_every_line = false;
-
 namespace {
 
 // The longest line that may be translated is always whole in a pass's block.
@@ -140,12 +138,12 @@ LineBlock block;
 
 }  // namespace
 
-void start_lines(char *bytes, int pass)
+void start_lines(char *bytes, Pass pass, CheckedLines checked)
 {
     block = LineBlock{};
     block.bytes = bytes;
     block.size = kPageBlockSize - kChunkSize;
-    block.skip_clean_lines = pass == 0 && !translate_every_line;
+    block.skip_clean_lines = pass == Pass::kChecking && checked == CheckedLines::kThoseThatMayFail;
 }
 
 PageRoom room_for_page()

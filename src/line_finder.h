@@ -6,22 +6,23 @@
 #ifndef ROFFSCRIPT_LINE_FINDER_H
 #define ROFFSCRIPT_LINE_FINDER_H
 
-#include <cstddef>
+#include "run_state.h"
 
-// Makes the checking pass translate every line rather than only those that
-// may fail, so that tests and the fuzzer can hold the two to the same
-// messages and status.
-extern bool translate_every_line;
+#include <cstddef>
 
 // The size of the block that the driver reads the page into.  It holds many
 // lines, and always more than the longest line that may be translated.
 constexpr std::size_t kPageBlockSize = 48 * 1024;
 
+// Which lines the checking pass translates: those that could be reported
+// bad, the others only counted; or every line, so that tests and the fuzzer
+// can hold the two to the same messages.  The output pass translates every
+// line.
+enum class CheckedLines { kThoseThatMayFail, kEvery };
+
 // Starts a pass over the page, to be read into `block`, kPageBlockSize
-// bytes.  In the checking pass (0) only the lines that could be reported
-// bad are translated, the others only counted; in the output pass (1)
-// every line is.
-void start_lines(char *block, int pass);
+// bytes.
+void start_lines(char *block, Pass pass, CheckedLines checked = CheckedLines::kThoseThatMayFail);
 
 // Where the next bytes of the page go, and how many may come: behind the
 // start of an unfinished line, kept at the front of the block.

@@ -3,12 +3,10 @@
 // roffscript reads the file named by its only argument, or standard input,
 // and writes the script to standard output.  It takes no options.
 
-#include "line_finder.h"
 #include "messages.h"
 #include "passes.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -27,9 +25,6 @@ int main(int argc, char **argv)
         report_write_failure(std::strerror(errno));
         return 1;
     }
-#ifdef ROFFSCRIPT_SELF_CHECKS
-    translate_every_line = std::getenv("ROFFSCRIPT_TRANSLATE_EVERY_LINE") != nullptr;
-#endif
     if (argc == 1)
         return translate_document(stdin, "-");
     std::FILE *input = std::fopen(argv[1], "r");

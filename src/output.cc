@@ -1,55 +1,200 @@
-// The output gate: the block that gathers the script and its way out to
-// standard output.  The translators put their commands straight into the
-// block, in room asked for once per line; only a full block, and the end of
-// the run, cost a call to the C library.  During the checking pass the room
-// given is a block of its own whose bytes are never written out.
+// The output gate: the block that gathers the script, where a script too
+// long for it is held, and the way out to standard output at the end.
+//
+// The translators put their commands straight into the block, in room asked
+// for once per line.  A line asks for the most its commands could take, which
+// can be far more than they do take: where that room is not left in the
+// block, the line is put in the gate's scratch block instead and copied
+// behind what the block holds, so that the block is let go only when it is
+// truly full.  A full block goes to the temporary file that holds the
+// script, or, where standard output may be written straight, to standard
+// output.  During the checking pass every line is put in the scratch block
+// and goes no further.
 
 #include "output.h"
 
+#include "messages.h"
+#include "temporary.h"
+
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+
+#include <fcntl.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// The script gathered for standard output, the block where the checking
-// pass's commands go, whether the output pass runs (as start_output was
-// told), and the errno of the first failed write.
+// Where the full blocks of a script go until the run has passed its checks.
+enum class Holding {
+    kInTemporaryFile,   // held there, and handed on at the end
+    kStraight,          // written to standard output, which can be cut back
+};
+
 struct Gate {
-    char output_block[kOutputBlockSize];
-    std::size_t output_block_length = 0;
-    char discarded_block[kOutputBlockSize];
+    char block[kOutputBlockSize];
+    std::size_t block_length = 0;
+    // The checking pass's room, and the output pass's for a line whose
+    // room is not left in the block.
+    char scratch[kOutputBlockSize];
     bool writing = false;
-    int saved_output_errno = 0;
+    bool line_in_scratch = false;
+    bool failed = false;
+    Holding holding = Holding::kInTemporaryFile;
+    int held_fd = -1;                 // the temporary file, once a block went there
+    std::uint64_t held_length = 0;
+    off_t output_start = -1;          // the size of standard output's file, when straight
+    bool wrote_straight = false;
 };
 Gate gate;
 
 #ifdef ROFFSCRIPT_SELF_CHECKS
-const char *output_room_start = gate.output_block;
-const char *output_room_end = gate.output_block;
+const char *output_room_start = gate.scratch;
+const char *output_room_end = gate.scratch;
 #endif
 
-void write_to_standard_output(const char *bytes, std::size_t count)
+bool same_file(const struct stat &a, const struct stat &b)
 {
-    if (gate.saved_output_errno == 0 && std::fwrite(bytes, 1, count, stdout) != count)
-        gate.saved_output_errno = errno != 0 ? errno : EIO;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-void flush_output_block()
+// Whether standard output may be written straight during the run.  A
+// regular file whose end it is written at can be cut back to its size if
+// the run fails; what goes to /dev/null no one can see.  Not where standard
+// error writes into the same file: cutting it back would take the message
+// that says why with it.
+Holding choose_holding()
 {
-    write_to_standard_output(gate.output_block, gate.output_block_length);
-    gate.output_block_length = 0;
+    struct stat output, null_device, errors;
+    int fd = fileno(stdout);
+    if (fd < 0 || fstat(fd, &output) != 0)
+        return Holding::kInTemporaryFile;
+    gate.output_start = -1;
+    if (S_ISCHR(output.st_mode))
+        return stat("/dev/null", &null_device) == 0 && output.st_rdev == null_device.st_rdev
+                   ? Holding::kStraight : Holding::kInTemporaryFile;
+    if (!S_ISREG(output.st_mode))
+        return Holding::kInTemporaryFile;
+    int flags = fcntl(fd, F_GETFL);
+    off_t position = lseek(fd, 0, SEEK_CUR);
+    if (flags < 0 || (flags & O_APPEND) != 0 || position != output.st_size)
+        return Holding::kInTemporaryFile;
+    int error_fd = fileno(stderr);
+    if (error_fd >= 0 && fstat(error_fd, &errors) == 0 && same_file(output, errors))
+        return Holding::kInTemporaryFile;
+    gate.output_start = position;
+    return Holding::kStraight;
+}
+
+bool write_to_standard_output(const char *bytes, std::size_t count)
+{
+    if (count == 0 || std::fwrite(bytes, 1, count, stdout) == count)
+        return true;
+    report_write_failure(std::strerror(errno != 0 ? errno : EIO));
+    gate.failed = true;
+    return false;
+}
+
+bool write_to_held_file(const char *bytes, std::size_t count)
+{
+    if (gate.held_fd < 0) {
+        gate.held_fd = open_temporary_file();
+        if (gate.held_fd < 0) {
+            report_temporary_create_failure(std::strerror(errno));
+            gate.failed = true;
+            return false;
+        }
+    }
+    while (count > 0) {
+        ssize_t written = write(gate.held_fd, bytes, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            report_temporary_write_failure(std::strerror(written < 0 ? errno : ENOSPC));
+            gate.failed = true;
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+        gate.held_length += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+// The block is full: it goes where the script is held.
+void let_block_go()
+{
+    if (gate.holding == Holding::kStraight) {
+        gate.wrote_straight = true;
+        write_to_standard_output(gate.block, gate.block_length);
+    } else {
+        write_to_held_file(gate.block, gate.block_length);
+    }
+    gate.block_length = 0;
+}
+
+// Hands the temporary file's bytes on to standard output: by the kernel
+// where it can copy between the two, else a block at a time through the
+// scratch block.
+bool hand_on_held_file()
+{
+    off_t offset = 0;
+    std::uint64_t left = gate.held_length;
+    int fd = fileno(stdout);
+    bool kernel_copies = true;
+    while (left > 0) {
+        std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(left, 1 << 30));
+        ssize_t moved;
+        if (kernel_copies) {
+            moved = sendfile(fd, gate.held_fd, &offset, count);
+            if (moved < 0 && (errno == EINVAL || errno == ENOSYS) && offset == 0) {
+                kernel_copies = false;
+                continue;
+            }
+        } else {
+            moved = pread(gate.held_fd, gate.scratch, std::min(count, sizeof gate.scratch), offset);
+            if (moved > 0 && !write_to_standard_output(gate.scratch, static_cast<std::size_t>(moved)))
+                return false;
+            if (moved > 0)
+                offset += moved;
+        }
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0) {
+            // A short temporary file is a failure of its own; a failed
+            // sendfile may be either file's, and is the output's to report.
+            report_write_failure(std::strerror(moved < 0 ? errno : EIO));
+            gate.failed = true;
+            return false;
+        }
+        left -= static_cast<std::uint64_t>(moved);
+    }
+    return true;
+}
+
+void let_held_file_go()
+{
+    if (gate.held_fd >= 0)
+        close(gate.held_fd);
+    gate.held_fd = -1;
+    gate.held_length = 0;
 }
 
 }  // namespace
 
 char *output_space(std::size_t count)
 {
-    char *room = gate.discarded_block;
+    char *room = gate.scratch;
+    gate.line_in_scratch = false;
     if (gate.writing) {
-        if (count > kOutputBlockSize - gate.output_block_length)
-            flush_output_block();
-        room = gate.output_block + gate.output_block_length;
+        if (count <= kOutputBlockSize - gate.block_length)
+            room = gate.block + gate.block_length;
+        else
+            gate.line_in_scratch = true;
     }
 #ifdef ROFFSCRIPT_SELF_CHECKS
     output_room_start = room;
@@ -63,28 +208,62 @@ void output_advance(const char *end)
 #ifdef ROFFSCRIPT_SELF_CHECKS
     assert(end >= output_room_start && end <= output_room_end);
 #endif
-    if (gate.writing)
-        gate.output_block_length = static_cast<std::size_t>(end - gate.output_block);
+    if (!gate.writing)
+        return;
+    if (!gate.line_in_scratch) {
+        gate.block_length = static_cast<std::size_t>(end - gate.block);
+        return;
+    }
+    // The line's room did not fit what the block has left; what the line
+    // took may.  A line takes at most a block, so it fills the block once
+    // at most.
+    const char *from = gate.scratch;
+    std::size_t count = static_cast<std::size_t>(end - from);
+    std::size_t fits = std::min(count, kOutputBlockSize - gate.block_length);
+    std::memcpy(gate.block + gate.block_length, from, fits);
+    gate.block_length += fits;
+    if (fits < count) {
+        let_block_go();
+        std::memcpy(gate.block, from + fits, count - fits);
+        gate.block_length = count - fits;
+    }
+    gate.line_in_scratch = false;
 }
 
-void start_output(int pass)
+void start_output(Pass pass)
 {
-    gate.writing = pass != 0;
-    if (!gate.writing) {
-        gate.output_block_length = 0;
-        gate.saved_output_errno = 0;
+    gate.writing = pass == Pass::kOutput;
+    gate.line_in_scratch = false;
+    if (pass == Pass::kChecking) {
+        let_held_file_go();
+        gate.block_length = 0;
+        gate.failed = false;
+        gate.wrote_straight = false;
+        gate.holding = choose_holding();
     }
 }
 
-int output_failure()
+bool output_failed()
 {
-    return gate.saved_output_errno;
+    return gate.failed;
 }
 
-// Standard output has no buffer (the run turns it off): every write was
-// checked as it was made, and nothing is left for a flush to find.
-int finish_output()
+bool finish_output()
 {
-    flush_output_block();
-    return gate.saved_output_errno;
+    bool whole = !gate.failed && (gate.held_length == 0 || hand_on_held_file()) &&
+                 write_to_standard_output(gate.block, gate.block_length);
+    gate.block_length = 0;
+    gate.writing = false;
+    let_held_file_go();
+    return whole;
+}
+
+void abandon_output()
+{
+    gate.block_length = 0;
+    gate.writing = false;
+    let_held_file_go();
+    if (gate.wrote_straight && gate.output_start >= 0 && ftruncate(fileno(stdout), gate.output_start) != 0)
+        report_write_failure(std::strerror(errno));
+    gate.wrote_straight = false;
 }

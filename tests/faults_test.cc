@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -278,8 +279,8 @@ TEST(OutputIntoInput, RefusedBeforeReadingWhetherNamedOrOnStandardInput)
     }
 }
 
-// A page of 2 MB gives far more script than a pipe holds, so that the
-// output pass cannot finish while the test holds back its reader.
+// A page of 2 MB, whose script is many times the output gate's block and
+// more than a pipe holds.
 std::string long_page()
 {
     std::string page;
@@ -288,40 +289,85 @@ std::string long_page()
     return page;
 }
 
-// The output pass is held back by a reader that waits, and the file is
-// changed once the checking pass has passed it: however it changed, the run
-// must not end as if the script were whole.
-TEST(ChangedInput, FileChangedBetweenThePassesIsAFailure)
+// Runs the program on `file`, stopping it as the Nth call to `call` begins;
+// `change` alters the file while it waits.  Whatever changed and whenever,
+// the run must fail and, whatever the size of the script, write nothing.
+void expect_change_caught(const TempFile &file, const std::string &call, int number,
+                          const std::function<void()> &change, const char *preload = FAILING_CALL_LIBRARY)
 {
-    std::string page = long_page();
-    struct Change {
-        const char *what;
-        void (*apply)(const std::string &path);
-    } const changes[] = {
-        {"appended", [](const std::string &path) { std::ofstream(path, std::ios::app) << "unchecked\n"; }},
-        {"cut to half", [](const std::string &path) { ASSERT_EQ(truncate(path.c_str(), 1000 * 1000), 0); }},
-        {"one byte rewritten", [](const std::string &path) {
-             std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-             file.seekp(3);
-             file.put('E');
-         }},
+    Invocation run;
+    run.args = {file.path};
+    run.environment = {"STOP_AT_CALL=" + call + ":" + std::to_string(number), std::string("LD_PRELOAD=") + preload,
+                       "ASAN_OPTIONS=verify_asan_link_order=0"};
+    bool stopped = false;
+    run.on_start = [&](int pid) {
+        int status;
+        stopped = waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
+        if (stopped)
+            change();
+        kill(pid, SIGCONT);
     };
-    for (const Change &change : changes) {
-        SCOPED_TRACE(change.what);
-        TempFile file(page);
-        Invocation run;
-        run.args = {file.path};
-        run.on_first_output = [&] { change.apply(file.path); };
-        Outcome got = run_roffscript(run);
-        EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
-        EXPECT_EQ(got.status, 1);
-        EXPECT_EQ(got.out.find("unchecked"), std::string::npos) << "the output pass read past what was checked";
+    Outcome got = run_roffscript(run);
+    ASSERT_TRUE(stopped) << "the program never stopped at " << call << " call " << number;
+    EXPECT_EQ(got.out.size(), 0u) << "a script was written";
+    EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
+    EXPECT_EQ(got.status, 1);
+}
+
+void rewrite_byte(const std::string &path, long offset, bool times_put_back)
+{
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(offset);
+    file.put('E');
+    file.close();
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (times_put_back) {
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
 }
 
+// The program is stopped in its checking pass (its third read), at the
+// rewind (fsetpos: it has looked at the file; fstat: it is about to), or in
+// its output pass (reads of 48 KiB: some forty for each pass of the page),
+// and the file changes while it waits.
+TEST(ChangedInput, ChangeAtAnyMomentWritesNothingWhateverTheScriptsSize)
+{
+    std::string page = long_page();
+    const struct {
+        const char *what;
+        const char *call;
+        int number;
+        void (*apply)(const std::string &path);
+    } changes[] = {
+        {"appended", "fsetpos", 1, [](const std::string &path) { std::ofstream(path, std::ios::app) << "unchecked\n"; }},
+        {"cut to half", "fsetpos", 1, [](const std::string &path) { ASSERT_EQ(truncate(path.c_str(), 1000 * 1000), 0); }},
+        {"one byte rewritten, times put back", "fsetpos", 1,
+         [](const std::string &path) { rewrite_byte(path, 3, true); }},
+        {"one byte rewritten before the rewind looked", "fstat", 3,
+         [](const std::string &path) { rewrite_byte(path, 3, true); }},
+        {"a late byte rewritten in the output pass", "fread", 60,
+         [](const std::string &path) { rewrite_byte(path, 1900 * 1000, false); }},
+        {"an early byte rewritten in the checking pass", "fread", 3,
+         [](const std::string &path) { rewrite_byte(path, 3, false); }},
+    };
+    for (const auto &change : changes) {
+        SCOPED_TRACE(change.what);
+        TempFile file(page);
+        expect_change_caught(file, change.call, change.number, [&] { change.apply(file.path); });
+    }
+    // A short page, whose whole script fits the gate's block.
+    TempFile file(kSample);
+    expect_change_caught(file, "fsetpos", 1, [&] { rewrite_byte(file.path, 0, true); });
+}
+
 // A write through a shared mapping to a page already written that way
-// leaves the file's times as they were: only its bytes tell.
-TEST(ChangedInput, WriteThroughASharedMappingIsCaughtByTheBytes)
+// leaves the file's times as they were: only its bytes tell.  Where a
+// file's attributes are cached and stay as they were, as on some network
+// file systems, a file that grows shows it only by the bytes the output
+// pass finds past its end.
+TEST(ChangedInput, ChangeThatTheAttributesHideIsCaughtByTheBytes)
 {
     std::string page = long_page();
     TempFile file(page);
@@ -331,132 +377,14 @@ TEST(ChangedInput, WriteThroughASharedMappingIsCaughtByTheBytes)
     ASSERT_NE(mapping, MAP_FAILED);
     volatile char *late_byte = static_cast<char *>(mapping) + page.size() - 100;
     *late_byte = *late_byte;   // the page is dirty, and its time taken, before the run
-    Invocation run;
-    run.args = {file.path};
-    run.on_first_output = [&] { *late_byte = 'X'; };
-    Outcome got = run_roffscript(run);
+    expect_change_caught(file, "fsetpos", 1, [&] { *late_byte = 'X'; });
     munmap(mapping, page.size());
     close(fd);
-    EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
-    EXPECT_EQ(got.status, 1);
-}
 
-// Where a file's attributes are cached and stay as they were, a file that
-// grows shows it only by the bytes the output pass finds past its end.
-TEST(ChangedInput, GrowthThatTheAttributesHideIsAFailure)
-{
-    TempFile file(long_page());
-    Invocation run;
-    run.args = {file.path};
-    run.environment = {"LD_PRELOAD=" STALE_STAT_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"};
-    run.on_first_output = [&] { std::ofstream(file.path, std::ios::app) << "unchecked\n"; };
-    Outcome got = run_roffscript(run);
-    EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
-    EXPECT_EQ(got.status, 1);
-}
-
-// The program stops itself at a call of the rewind, and the file is
-// rewritten, to the same size and with its times put back, while it waits.
-// A change found at the end of the output pass, while the whole script is
-// still held, must leave standard output empty.  And the change time,
-// which no one can put back, must show the change before the output pass,
-// while a script larger than the output block could still be kept whole:
-// nothing else would.
-TEST(ChangedInput, FileRewrittenDuringTheRewindWritesNothing)
-{
-    std::string large_script_page;
-    while (large_script_page.size() < 20 * 1000)
-        large_script_page += "\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\\(em\n";
-    const struct {
-        const char *when;
-        const char *call;
-        int number;
-        std::string page;
-    } stops[] = {
-        {"after the rewind looked at the file", "fsetpos", 1, kSample},
-        {"before the rewind looked at the file", "fstat", 3, large_script_page},
-    };
-    for (const auto &stop : stops) {
-        SCOPED_TRACE(stop.when);
-        TempFile file(stop.page);
-        Invocation run;
-        run.args = {file.path};
-        run.environment = {"STOP_AT_CALL=" + std::string(stop.call) + ":" + std::to_string(stop.number),
-                           "LD_PRELOAD=" FAILING_CALL_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"};
-        bool stopped = false;
-        run.on_start = [&](int pid) {
-            int status;
-            stopped = waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status);
-            if (!stopped)
-                return;
-            struct stat before;
-            ASSERT_EQ(stat(file.path.c_str(), &before), 0);
-            std::fstream(file.path, std::ios::in | std::ios::out | std::ios::binary).put('E');
-            const struct timespec times[2] = {before.st_atim, before.st_mtim};
-            ASSERT_EQ(utimensat(AT_FDCWD, file.path.c_str(), times, 0), 0);
-            kill(pid, SIGCONT);
-        };
-        Outcome got = run_roffscript(run);
-        ASSERT_TRUE(stopped) << "the program never stopped at the rewind";
-        EXPECT_EQ(got.out.size(), 0u) << "a script was written";
-        EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
-        EXPECT_EQ(got.status, 1);
-    }
-}
-
-// Where the file read by the process `pid` on descriptor 3 stands.
-long input_position(int pid)
-{
-    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/3");
-    std::string field;
-    long position = -1;
-    while (info >> field)
-        if (field == "pos:" && info >> position)
-            break;
-    return position;
-}
-
-// A change found before the output pass must leave standard output empty.
-// The program is stopped well into its checking pass: the output pass could
-// not get that far, since nothing reads its output until this returns.
-TEST(ChangedInput, FileChangedDuringTheCheckingPassWritesNothing)
-{
-    std::string page;
-    while (page.size() < 64 * 1000 * 1000)
-        page += long_page();
-    TempFile file(page);
-    constexpr long kWellIn = 1000 * 1000;
-    bool caught = false;
-    for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
-        Invocation run;
-        run.args = {file.path};
-        run.on_start = [&](int pid) {
-            for (int polls = 0; polls < 10 * 1000 * 1000; ++polls) {
-                long position = input_position(pid);
-                if (position < kWellIn)
-                    continue;
-                kill(pid, SIGSTOP);
-                int status;
-                waitpid(pid, &status, WUNTRACED);
-                position = input_position(pid);
-                if (position >= kWellIn && position < static_cast<long>(page.size())) {
-                    std::fstream bytes(file.path, std::ios::in | std::ios::out | std::ios::binary);
-                    bytes.seekp(3);
-                    bytes.put('E');
-                    caught = true;
-                }
-                kill(pid, SIGCONT);
-                return;
-            }
-        };
-        Outcome got = run_roffscript(run);
-        if (caught) {
-            EXPECT_EQ(got.out.size(), 0u) << "a script was written";
-            EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
-            EXPECT_EQ(got.status, 1);
-        }
-    }
-    EXPECT_TRUE(caught) << "never found the program in its checking pass";
+    TempFile growing(page);
+    expect_change_caught(growing, "fsetpos", 1,
+                         [&] { std::ofstream(growing.path, std::ios::app) << "unchecked\n"; },
+                         STALE_STAT_LIBRARY ":" FAILING_CALL_LIBRARY);
 }
 
 // Every line length the buffer allows, in one document larger than any of

@@ -50,8 +50,6 @@ void set_limit(int resource, long value)
     for (int fd = 3; fd < 64; ++fd)
         close(fd);
     set_limit(RLIMIT_FSIZE, run.max_file_size);
-    if (run.translate_every_line)
-        setenv("ROFFSCRIPT_TRANSLATE_EVERY_LINE", "1", 1);
     for (const std::string &variable : run.environment)
         putenv(const_cast<char *>(variable.c_str()));
     if (run.read_only_tmp &&

@@ -32,9 +32,6 @@ struct Invocation {
     // namespace of its own;
     // the outcome's status is kNoNamespace where that is not allowed here.
     bool read_only_tmp = false;
-    // Asks a build with self-checks to translate every line in the checking
-    // pass; other builds ignore it.
-    bool translate_every_line = false;
     std::vector<std::string> environment;   // NAME=VALUE, added to the test's own
     // Called once, while the program waits, when its first output arrives.
     std::function<void()> on_first_output;

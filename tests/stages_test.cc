@@ -4,6 +4,7 @@
 // chooses where each stretch ends, which the program's own reads, always as
 // large as the block allows, never do.
 
+#include "checks.h"
 #include "decoders.h"
 #include "formats.h"
 #include "line_finder.h"
@@ -21,19 +22,6 @@
 
 namespace {
 
-// What one pass made of a page: its script and messages, whether it ran to
-// the end, and how many lines it counted.
-struct Pass {
-    std::string script, messages;
-    bool whole = false;
-    std::uint64_t lines = 0;
-    bool operator==(const Pass &other) const
-    {
-        return script == other.script && messages == other.messages && whole == other.whole &&
-               lines == other.lines;
-    }
-};
-
 // What is left to read of `stream`.
 std::string drain(std::FILE *stream)
 {
@@ -43,53 +31,6 @@ std::string drain(std::FILE *stream)
     while ((n = std::fread(chunk, 1, sizeof chunk, stream)) > 0)
         bytes.append(chunk, n);
     return bytes;
-}
-
-// Runs one pass of the line finder over `page`, handing it `stretch` bytes
-// at a time, as the driver hands it what each read gave.  The script and
-// the messages are caught in temporary files for the length of the pass.
-Pass take_page(const std::string &page, int pass, std::size_t stretch, bool every_line = false)
-{
-    static char block[kPageBlockSize];
-    std::FILE *out = std::tmpfile(), *err = std::tmpfile();
-    if (out == nullptr || err == nullptr)
-        std::abort();
-    std::FILE *real_stdout = stdout, *real_stderr = stderr;
-    stdout = out;
-    stderr = err;
-    translate_every_line = every_line;
-    start_messages();
-    output_pass = pass;
-    line_number = 0;
-    error_status = 0;
-    start_output(pass);
-    start_lines(block, pass);
-    Pass taken;
-    std::size_t at = 0;
-    for (;;) {
-        PageRoom room = room_for_page();
-        std::size_t count = std::min({stretch, room.size, page.size() - at});
-        if (count == 0) {
-            taken.whole = end_of_page();
-            break;
-        }
-        std::memcpy(room.bytes, page.data() + at, count);
-        at += count;
-        if (!take_page_bytes(count))
-            break;
-    }
-    finish_output();
-    translate_every_line = false;
-    taken.lines = line_number;
-    stdout = real_stdout;
-    stderr = real_stderr;
-    std::rewind(out);
-    std::rewind(err);
-    taken.script = drain(out);
-    taken.messages = drain(err);
-    std::fclose(out);
-    std::fclose(err);
-    return taken;
 }
 
 TEST(LineFinder, SameLinesWhateverStretchesThePageComesIn)
@@ -105,18 +46,20 @@ TEST(LineFinder, SameLinesWhateverStretchesThePageComesIn)
     page += ".\\\" " + std::string(100 * 1000, 'c') + "\n";
     page += "s" + std::string(1, '\0') + std::string(60 * 1000, 'd') + "\\(\n";
     page += std::string(3998, 'm') + "\n" + "last\\(";
-    for (int pass : {0, 1}) {
-        for (bool every_line : {false, true}) {
-            if (pass == 1 && every_line)
-                continue;
-            Pass whole = take_page(page, pass, page.size(), every_line);
-            EXPECT_TRUE(whole.whole);
-            EXPECT_EQ(whole.lines, 600U + 4);
-            for (std::size_t stretch : {1, 63, 64, 65, 3999, 4001, 40000}) {
-                SCOPED_TRACE("pass " + std::to_string(pass) + (every_line ? ", every line" : "") +
-                             ", stretches of " + std::to_string(stretch));
-                EXPECT_TRUE(take_page(page, pass, stretch, every_line) == whole);
-            }
+    const struct {
+        Pass pass;
+        CheckedLines checked;
+        const char *what;
+    } passes[] = {{Pass::kChecking, CheckedLines::kThoseThatMayFail, "checking pass"},
+                  {Pass::kChecking, CheckedLines::kEvery, "checking pass, every line"},
+                  {Pass::kOutput, CheckedLines::kThoseThatMayFail, "output pass"}};
+    for (const auto &pass : passes) {
+        PassTaken whole = take_page(page, pass.pass, pass.checked, page.size());
+        EXPECT_TRUE(whole.whole);
+        EXPECT_EQ(whole.lines, 600U + 4);
+        for (std::size_t stretch : {1, 63, 64, 65, 3999, 4001, 40000}) {
+            SCOPED_TRACE(std::string(pass.what) + ", stretches of " + std::to_string(stretch));
+            EXPECT_TRUE(take_page(page, pass.pass, pass.checked, stretch) == whole);
         }
     }
 }
@@ -128,9 +71,10 @@ TEST(LineFinder, LongLineIsCaughtWhereverItStarts)
     for (int offset = 0; offset < 64; ++offset) {
         std::string page = std::string(static_cast<std::size_t>(offset), 'p') + "\n" +
                            std::string(3999, 'q') + "\n\\(\n";
-        for (bool every_line : {false, true}) {
-            SCOPED_TRACE("offset " + std::to_string(offset) + (every_line ? ", every line" : ""));
-            Pass taken = take_page(page, 0, page.size(), every_line);
+        for (CheckedLines checked : {CheckedLines::kThoseThatMayFail, CheckedLines::kEvery}) {
+            SCOPED_TRACE("offset " + std::to_string(offset) +
+                         (checked == CheckedLines::kEvery ? ", every line" : ""));
+            PassTaken taken = take_page(page, Pass::kChecking, checked, page.size());
             EXPECT_FALSE(taken.whole);
             EXPECT_EQ(taken.messages, "Too long line. Max is 3999 chars.\n");
         }
