@@ -125,10 +125,14 @@ bool write_to_held_file(const char *bytes, std::size_t count)
     return true;
 }
 
-// The block is full: it goes where the script is held.
+// The block is full: it goes where the script is held.  Once that has
+// failed, the rest of the pass's script goes nowhere: the pass stops at the
+// end of the stretch it is translating.
 void let_block_go()
 {
-    if (gate.holding == Holding::kStraight) {
+    if (gate.failed) {
+        // nothing more goes anywhere
+    } else if (gate.holding == Holding::kStraight) {
         gate.wrote_straight = true;
         write_to_standard_output(gate.block, gate.block_length);
     } else {

@@ -6,7 +6,7 @@
 // whatever its file system keeps of times.  XXH3 is fast, not a
 // cryptographic hash: with the secret it is published with, two pages that
 // hash alike can be made in advance.  So each run hashes with a secret of
-// its own, drawn from the system's random source, which no page prepared
+// its own, drawn from the kernel's random source, which no page prepared
 // beforehand can know.  A regular file is also watched
 // through its identity, size and times, which cost nothing per byte: the
 // source looks at them before the checking pass, before the output pass and
@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -49,19 +50,44 @@ struct Watch {
 };
 Watch watch;
 
-// Fills the hash's secret from the system's random source.  Returns false,
-// with errno set, when there is none to be had.
-bool draw_hash_secret()
+// Fills `count` bytes at `bytes` from the kernel's random source through
+// `draw` (getrandom, or a read of /dev/urandom).  Returns false, with errno
+// set, when it fails.
+template <typename Draw>
+bool fill_from(unsigned char *bytes, std::size_t count, Draw draw)
 {
     std::size_t filled = 0;
-    while (filled < sizeof watch.hash_secret) {
-        ssize_t count = getrandom(watch.hash_secret + filled, sizeof watch.hash_secret - filled, 0);
-        if (count < 0 && errno != EINTR)
+    while (filled < count) {
+        ssize_t got = draw(bytes + filled, count - filled);
+        if (got < 0 && errno != EINTR)
             return false;
-        if (count > 0)
-            filled += static_cast<std::size_t>(count);
+        if (got == 0) {
+            errno = EIO;
+            return false;
+        }
+        if (got > 0)
+            filled += static_cast<std::size_t>(got);
     }
     return true;
+}
+
+// Fills the hash's secret from the system's random source: getrandom, or
+// where an old kernel or a strict seccomp profile refuses it, /dev/urandom.
+// Returns false, with errno set by the last one tried, when neither gives.
+bool draw_hash_secret()
+{
+    unsigned char *secret = watch.hash_secret;
+    std::size_t size = sizeof watch.hash_secret;
+    if (fill_from(secret, size, [](unsigned char *to, std::size_t n) { return getrandom(to, n, 0); }))
+        return true;
+    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool filled = fill_from(secret, size, [fd](unsigned char *to, std::size_t n) { return read(fd, to, n); });
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return filled;
 }
 
 // Every hash of a run starts here, with the run's secret, so that the two

@@ -2,7 +2,7 @@
 // fail as a failing disk, a broken network file system, one without unnamed
 // files or a machine out of memory would make it fail:
 // FAIL_CALL=NAME:N:ERRNO makes the Nth call to NAME, counting from 1, fail
-// with that errno; a decompression library's start fails instead with the
+// with that errno (and a second such plan after a comma, another call); a decompression library's start fails instead with the
 // library's own code for no memory.  A stream whose read fails is marked in
 // error, as the C library marks it.  STOP_AT_CALL=NAME:N instead stops the
 // program with SIGSTOP as the Nth call to NAME begins, so that a test can
@@ -31,32 +31,46 @@ struct Planned {
     char name[32] = "";
     long call = 0;
     int error = 0;
+    long calls = 0;   // made so far
 };
 
-// The call that `variable` names, as NAME:N, with :ERRNO where `fields` is 3.
-Planned planned_call(const char *variable, int fields)
+// The call that `variable` names, as NAME:N, with :ERRNO where `fields` is
+// 3; `which` picks the plan, counted from 0, in a list separated by commas.
+Planned planned_call(const char *variable, int fields, int which = 0)
 {
     Planned planned;
     const char *setting = std::getenv(variable);
+    for (; setting != nullptr && which > 0; --which) {
+        setting = std::strchr(setting, ',');
+        if (setting != nullptr)
+            ++setting;
+    }
     if (setting == nullptr ||
-        std::sscanf(setting, "%31[^:]:%ld:%d", planned.name, &planned.call, &planned.error) < fields)
+        std::sscanf(setting, "%31[^:,]:%ld:%d", planned.name, &planned.call, &planned.error) < fields)
         planned.name[0] = '\0';
     return planned;
 }
 
-// Whether this call to `name` is the one to fail; sets errno if so.  Stops
-// the program first if it is the one to stop at.
+bool is_this_call(Planned *planned, const char *name)
+{
+    return std::strcmp(name, planned->name) == 0 && ++planned->calls == planned->call;
+}
+
+// Whether this call to `name` is one to fail; sets errno if so.  Stops the
+// program first if it is the one to stop at.
 bool fails_now(const char *name)
 {
-    static const Planned planned = planned_call("FAIL_CALL", 3);
-    static const Planned stop = planned_call("STOP_AT_CALL", 2);
-    static long calls = 0, calls_to_stop = 0;
-    if (std::strcmp(name, stop.name) == 0 && ++calls_to_stop == stop.call)
+    static Planned planned[2] = {planned_call("FAIL_CALL", 3, 0), planned_call("FAIL_CALL", 3, 1)};
+    static Planned stop = planned_call("STOP_AT_CALL", 2);
+    if (is_this_call(&stop, name))
         raise(SIGSTOP);
-    if (std::strcmp(name, planned.name) != 0 || ++calls != planned.call)
-        return false;
-    errno = planned.error;
-    return true;
+    for (Planned &plan : planned) {
+        if (is_this_call(&plan, name)) {
+            errno = plan.error;
+            return true;
+        }
+    }
+    return false;
 }
 
 template <typename Function>

@@ -107,28 +107,57 @@ TEST(ReadErrors, FailedCallOnTheInputWritesNothing)
                        "Couldn't read \"" + failure.file->path + "\": Input/output error\n", 1);
     }
     // Without a secret of its own the hash could be matched by a page made
-    // for it in advance, and the run could not vouch for its bytes.
+    // for it in advance, and the run could not vouch for its bytes: where
+    // the kernel refuses getrandom the secret comes from /dev/urandom, and
+    // only without either does the run fail.
     Invocation run;
     run.args = {small.path};
-    expect_outcome(run_with_failing_call(run, "getrandom", 1, ENOSYS), "",
-                   "Couldn't read \"" + small.path +
-                       "\": no random secret to hash it with: Function not implemented\n",
+    expect_outcome(run_with_failing_call(run, "getrandom", 1, ENOSYS), kSampleScript, "", 0);
+    run.environment = {"FAIL_CALL=getrandom:1:" + std::to_string(EPERM) + ",open:1:" + std::to_string(ENOENT),
+                       "LD_PRELOAD=" FAILING_CALL_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"};
+    expect_outcome(run_roffscript(run), "",
+                   "Couldn't read \"" + small.path + "\": no random secret to hash it with: No such file or directory\n",
                    1);
 }
 
-// A short script fails at the last write; a long one in the middle of the
-// output pass, which then stops and must still say why.
+std::string contents_of(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+// A page whose script is several of the output gate's blocks.
+std::string long_script_page()
+{
+    std::string page;
+    while (page.size() < 200 * 1000)
+        page += kSample;
+    return page;
+}
+
+// A short script fails at its one write, a long one held aside as it is
+// handed on at the end.  Into a regular file, a long one is written as it
+// goes, and when the file can take no more the run must say why and leave
+// the file as it was.
 TEST(WriteErrors, FullDiskIsAFailure)
 {
-    std::string long_script_page;
-    while (long_script_page.size() < 200 * 1000)   // several of the program's output blocks
-        long_script_page += kSample;
-    for (const std::string &page : {std::string(kSample), long_script_page}) {
+    for (const std::string &page : {std::string(kSample), long_script_page()}) {
         Invocation run;
         run.input = page;
         run.stdout_path = "/dev/full";
         expect_outcome(run_roffscript(run), "", "Couldn't write output: No space left on device\n", 1);
     }
+    TempFile page(long_script_page()), output("kept\n");
+    Invocation run;
+    run.args = {page.path};
+    run.stdout_path = output.path;
+    run.stdout_at_end = true;
+    run.max_file_size = 100 * 1000;
+    run.ignore_sigxfsz = true;
+    expect_outcome(run_roffscript(run), "", "Couldn't write output: File too large\n", 1);
+    EXPECT_EQ(contents_of(output.path), "kept\n");
 }
 
 TEST(WriteErrors, ClosedStandardOutputIsAFailure)
@@ -192,24 +221,27 @@ TEST(Pipes, StandardInputPartlyReadAlreadyStartsWhereItStands)
     expect_outcome(run_roffscript(run), kSampleScript, "", 0);
 }
 
-TEST(Pipes, NowhereForTheTemporaryCopy)
+// A temporary file holds a piped page, and a script longer than the output
+// gate's block: where none can be made or written, the run says so and
+// writes nothing.
+TEST(Pipes, NowhereForTheTemporaryFiles)
 {
-    Invocation run;
-    run.input = kSample;
-    run.read_only_tmp = true;
-    Outcome got = run_roffscript(run);
-    if (got.status == kNoNamespace)
-        GTEST_SKIP() << "no mount namespace for a read-only /tmp here";
-    expect_outcome(got, "", "Couldn't create temporary file: Read-only file system\n", 1);
-}
-
-TEST(Pipes, TemporaryCopyCannotBeWritten)
-{
-    Invocation run;
-    run.input = kSample;
-    run.max_file_size = 0;
-    run.ignore_sigxfsz = true;
-    expect_outcome(run_roffscript(run), "", "Couldn't write temporary file: File too large\n", 1);
+    TempFile long_script(long_script_page());
+    Invocation piped, named;
+    piped.input = kSample;
+    named.args = {long_script.path};
+    for (Invocation *run : {&piped, &named}) {
+        SCOPED_TRACE(run == &piped ? "a piped page" : "a long script");
+        run->read_only_tmp = true;
+        Outcome got = run_roffscript(*run);
+        if (got.status == kNoNamespace)
+            GTEST_SKIP() << "no mount namespace for a read-only /tmp here";
+        expect_outcome(got, "", "Couldn't create temporary file: Read-only file system\n", 1);
+        run->read_only_tmp = false;
+        run->max_file_size = 0;
+        run->ignore_sigxfsz = true;
+        expect_outcome(run_roffscript(*run), "", "Couldn't write temporary file: File too large\n", 1);
+    }
 }
 
 int entries_in(const char *folder)
@@ -256,14 +288,6 @@ TEST(Pipes, TerminalInputEndsAtTheFirstEndOfFile)
     expect_outcome(run_roffscript(run), "text typed\nnewline\n", "", 0);
 }
 
-std::string contents_of(const std::string &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
 TEST(OutputIntoInput, RefusedBeforeReadingWhetherNamedOrOnStandardInput)
 {
     TempFile file(kSample);
@@ -291,12 +315,21 @@ std::string long_page()
 
 // Runs the program on `file`, stopping it as the Nth call to `call` begins;
 // `change` alters the file while it waits.  Whatever changed and whenever,
-// the run must fail and, whatever the size of the script, write nothing.
+// the run must fail and, whatever the size of the script, write nothing:
+// into a pipe, or into the regular file `output`, written at its end, which
+// must be left as it was.
 void expect_change_caught(const TempFile &file, const std::string &call, int number,
-                          const std::function<void()> &change, const char *preload = FAILING_CALL_LIBRARY)
+                          const std::function<void()> &change, const char *preload = FAILING_CALL_LIBRARY,
+                          const TempFile *output = nullptr)
 {
     Invocation run;
     run.args = {file.path};
+    std::string output_before;
+    if (output != nullptr) {
+        output_before = contents_of(output->path);
+        run.stdout_path = output->path;
+        run.stdout_at_end = true;
+    }
     run.environment = {"STOP_AT_CALL=" + call + ":" + std::to_string(number), std::string("LD_PRELOAD=") + preload,
                        "ASAN_OPTIONS=verify_asan_link_order=0"};
     bool stopped = false;
@@ -310,6 +343,9 @@ void expect_change_caught(const TempFile &file, const std::string &call, int num
     Outcome got = run_roffscript(run);
     ASSERT_TRUE(stopped) << "the program never stopped at " << call << " call " << number;
     EXPECT_EQ(got.out.size(), 0u) << "a script was written";
+    if (output != nullptr) {
+        EXPECT_TRUE(contents_of(output->path) == output_before) << "the output file was not cut back";
+    }
     EXPECT_EQ(got.err, "Couldn't read \"" + file.path + "\": file changed while it was read\n");
     EXPECT_EQ(got.status, 1);
 }
@@ -357,9 +393,13 @@ TEST(ChangedInput, ChangeAtAnyMomentWritesNothingWhateverTheScriptsSize)
         TempFile file(page);
         expect_change_caught(file, change.call, change.number, [&] { change.apply(file.path); });
     }
-    // A short page, whose whole script fits the gate's block.
+    // A short page, whose whole script fits the gate's block; and a long
+    // script written into a regular file as it goes.
     TempFile file(kSample);
     expect_change_caught(file, "fsetpos", 1, [&] { rewrite_byte(file.path, 0, true); });
+    TempFile long_file(page), output("kept\n");
+    expect_change_caught(long_file, "fread", 60, [&] { rewrite_byte(long_file.path, 1900 * 1000, false); },
+                         FAILING_CALL_LIBRARY, &output);
 }
 
 // A write through a shared mapping to a page already written that way

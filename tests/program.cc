@@ -94,6 +94,7 @@ Outcome run_roffscript(const Invocation &run)
     } else {
         out_fd = open(run.stdout_path.c_str(), O_WRONLY);
         check(out_fd >= 0, "open stdout");
+        check(!run.stdout_at_end || lseek(out_fd, 0, SEEK_END) >= 0, "lseek");
     }
     check(pipe(err_pipe) == 0, "pipe");
     if (run.stdout_reader_gone) {

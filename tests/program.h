@@ -22,6 +22,7 @@ struct Invocation {
     // file to write to; `close_stdout` leaves it closed, and
     // `stdout_reader_gone` closes the pipe's reading end before the start.
     std::string stdout_path;
+    bool stdout_at_end = false;   // written at the end of what stdout_path holds
     bool close_stdout = false;
     bool stdout_reader_gone = false;
     bool ignore_sigpipe = false;
