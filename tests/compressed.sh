@@ -100,7 +100,8 @@ expect "gzip with a block and more of bad lines" 1 \
 
 # NUL padding after the data, as block devices leave it, is skipped in each
 # format, whatever its length; but it ends the data: what follows it is
-# refused, a member or stream included, rather than read or ignored.
+# refused, a member or stream included, rather than read or ignored, even
+# when it comes in a later read than the padding's start (reads of 16 KiB).
 for format in gzip bzip2 xz lzma; do
     case $format in
     lzma) command -v xz >/dev/null || continue; compress="xz --format=lzma -c" ;;
@@ -109,8 +110,13 @@ for format in gzip bzip2 xz lzma; do
     $compress <"$page" >"$work/page.$format"
     { cat "$work/page.$format"; head -c 513 /dev/zero; } >"$work/in"
     expect "$format padded with NULs" 0 ""
-    { cat "$work/page.$format"; head -c 4 /dev/zero; cat "$work/page.$format"; } >"$work/in"
-    expect "$format padded with NULs, then more data" 1 "Couldn't read \"-\": trailing garbage after $format data"
+    for nuls in 4 20000; do
+        { cat "$work/page.$format"; head -c $nuls /dev/zero; cat "$work/page.$format"; } >"$work/in"
+        expect "$format padded with $nuls NULs, then more data" 1 \
+            "Couldn't read \"-\": trailing garbage after $format data"
+    done
+    { cat "$work/page.$format"; head -c 20000 /dev/zero; echo garbage; } >"$work/in"
+    expect "$format padded with NULs, then garbage" 1 "Couldn't read \"-\": trailing garbage after $format data"
 done
 
 # An empty page, compressed, is an empty page.

@@ -41,11 +41,14 @@ mkdir -p build-fuzz/seeds build-fuzz/corpus
 build-fuzz/tests/case_inputs tests/cases build-fuzz/seeds
 # Every input that once broke the program stays a seed.
 cp tests/data/* examples/*.1 fuzz/regressions/* build-fuzz/seeds/
-# One seed longer than a read block, made of the others.
-cat build-fuzz/seeds/* | head -c 39000 >build-fuzz/seeds-joined
+# One seed longer than three of the program's page blocks (48 KiB), made of
+# the others.
+cat build-fuzz/seeds/* | head -c 160000 >build-fuzz/seeds-joined
 mv build-fuzz/seeds-joined build-fuzz/seeds/joined
-# Inputs up to 40000 bytes span more than two of the program's read blocks.
-build-fuzz/translate_fuzzer -max_total_time="$fuzz_seconds" -max_len=40000 -print_final_stats=1 \
+# Inputs up to 160000 bytes span more than three page blocks, so that a
+# long line is cut and discarded across blocks, and the script outgrows the
+# output gate's block.
+build-fuzz/translate_fuzzer -max_total_time="$fuzz_seconds" -max_len=160000 -print_final_stats=1 \
     -artifact_prefix=build-fuzz/ build-fuzz/corpus build-fuzz/seeds 2>build-fuzz/fuzz.log || {
     tail -n 60 build-fuzz/fuzz.log
     echo "fuzzing found a fault; the input is in build-fuzz/"

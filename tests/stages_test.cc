@@ -10,6 +10,7 @@
 #include "line_finder.h"
 #include "messages.h"
 #include "output.h"
+#include "passes.h"
 #include "run_state.h"
 
 #include <gtest/gtest.h>
@@ -62,6 +63,33 @@ TEST(LineFinder, SameLinesWhateverStretchesThePageComesIn)
             EXPECT_TRUE(take_page(page, pass.pass, pass.checked, stretch) == whole);
         }
     }
+}
+
+// A process may run the program twice, as the fuzzer and the replay do:
+// a run after one whose output failed starts afresh.
+TEST(Gate, RunAfterAFailedWriteStartsAfresh)
+{
+    static char page[] = "Hello\n";
+    std::FILE *input = fmemopen(page, sizeof page - 1, "r");
+    std::FILE *full = std::fopen("/dev/full", "w");
+    ASSERT_NE(input, nullptr);
+    ASSERT_NE(full, nullptr);
+    std::FILE *real_stdout = stdout, *real_stderr = stderr, *messages = std::tmpfile();
+    stdout = full;
+    stderr = messages;
+    int status = translate_document(input, "page");
+    stdout = real_stdout;
+    stderr = real_stderr;
+    std::fclose(input);
+    std::fclose(full);
+    std::rewind(messages);
+    EXPECT_EQ(drain(messages), "Couldn't write output: No space left on device\n");
+    std::fclose(messages);
+    EXPECT_EQ(status, 1);
+    std::string script;
+    EXPECT_EQ(check_document(reinterpret_cast<const std::uint8_t *>(page), sizeof page - 1, &status, &script), "");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(script, "text Hello\nnewline\n");
 }
 
 TEST(LineFinder, LongLineIsCaughtWhereverItStarts)
@@ -182,6 +210,8 @@ TEST(Formats, EachIsToldByTheLeastOfItsHeaderThatSaysSo)
         {std::string("\037\235\221", 3), "text"},
         {std::string("\037\235\250", 3), "text"},
         {std::string("\037\213\010\000", 4), "truncated gzip data"},
+        {std::string("\037\213\010\040", 4), "text"},   // a reserved flag set
+        {std::string("\037\213\010\200", 4), "text"},
     };
     for (const Header &header : headers) {
         SCOPED_TRACE(header.said);
