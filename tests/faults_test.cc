@@ -236,6 +236,20 @@ TEST(Pipes, NowhereForTheTemporaryFiles)
         run->ignore_sigxfsz = true;
         expect_outcome(run_roffscript(*run), "", "Couldn't write temporary file: File too large\n", 1);
     }
+    // A script within the block needs no temporary file, even where its
+    // last line asks for more room than the block has left: a NUL leaves
+    // the longest macro line one short word.
+    std::string page;
+    for (int i = 0; i < 330; ++i)
+        page += "hello world line " + std::to_string(i) + "\n";
+    page += std::string(".B\0", 3) + std::string(3990, 'x') + "\n";
+    TempFile short_script(page);
+    Invocation run;
+    run.args = {short_script.path};
+    Outcome expected = run_roffscript(run);
+    ASSERT_EQ(expected.status, 0);
+    run.environment = {"TMPDIR=/no/such/folder"};
+    expect_outcome(run_roffscript(run), expected.out, "", 0);
 }
 
 int entries_in(const char *folder)
