@@ -1,5 +1,7 @@
-// The escapes that text lines and macro words both read: a numbered
-// character, "\N'" and a decimal number, and a digit-width space, "\0".
+// The escapes that text lines and macro words both read.  A numbered
+// character, "\N'" and a decimal number, is read and written here; of a
+// digit-width space, "\0", only its letter is named here, and each
+// translator writes it its own way.
 
 #ifndef ROFFSCRIPT_ESCAPES_H
 #define ROFFSCRIPT_ESCAPES_H

@@ -156,6 +156,22 @@ TEST(WriteErrors, FullDiskIsAFailure)
     EXPECT_EQ(contents_of(output.path), "kept\n");
 }
 
+// A file opened to append cannot be cut back, nor take the kernel's copy:
+// a long script is held, and handed on through the program's own block.
+TEST(Output, LongScriptAppendedToAFileIsHandedOnWhole)
+{
+    TempFile page(long_script_page()), output("kept\n");
+    Invocation piped;
+    piped.args = {page.path};
+    Outcome expected = run_roffscript(piped);
+    ASSERT_EQ(expected.status, 0);
+    Invocation appended = piped;
+    appended.stdout_path = output.path;
+    appended.stdout_append = true;
+    expect_outcome(run_roffscript(appended), "", "", 0);
+    EXPECT_TRUE(contents_of(output.path) == "kept\n" + expected.out) << "the appended script differs";
+}
+
 TEST(WriteErrors, ClosedStandardOutputIsAFailure)
 {
     // Through a pipe the input needs a temporary copy, and a named file is

@@ -92,7 +92,7 @@ Outcome run_roffscript(const Invocation &run)
         check(pipe(out_pipe) == 0, "pipe");
         out_fd = out_pipe[1];
     } else {
-        out_fd = open(run.stdout_path.c_str(), O_WRONLY);
+        out_fd = open(run.stdout_path.c_str(), O_WRONLY | (run.stdout_append ? O_APPEND : 0));
         check(out_fd >= 0, "open stdout");
         check(!run.stdout_at_end || lseek(out_fd, 0, SEEK_END) >= 0, "lseek");
     }

@@ -23,6 +23,7 @@ struct Invocation {
     // `stdout_reader_gone` closes the pipe's reading end before the start.
     std::string stdout_path;
     bool stdout_at_end = false;   // written at the end of what stdout_path holds
+    bool stdout_append = false;   // opened to append, as the shell's >> opens it
     bool close_stdout = false;
     bool stdout_reader_gone = false;
     bool ignore_sigpipe = false;
