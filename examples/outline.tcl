@@ -11,21 +11,20 @@ foreach cmd [$safe eval {info commands}] {$safe hide $cmd}
 $safe invokehidden namespace delete {*}[$safe invokehidden namespace children ::]
 foreach cmd {macro macro2 text font char dash tab newline} {interp alias $safe $cmd {} $cmd}
 
-set tag 0; set line ""   ;# 1 on the line after .TP, which is its tag
-proc words {words sep} {string map {\\- - \\& {} \\e \\} [regsub -all {\\f(\(..|.)} [join $words $sep] {}]}
+# A macro's words keep their escapes: the commonest few, made plain.
+proc plain {s} {string map {\\- - \\& {} \\e \\} [regsub -all {\\f(\(..|.)} $s {}]}
+set tag 0; set line ""   ;# tag is 1 on the line after .TP, which is its tag
 proc macro {name args} {
-    global tag
-    if {$tag} {puts "  [words $args [expr {[string length $name] == 2 ? "" : " "}]]"}
-    if {$name eq "SH"} {puts [words $args " "]}
-    if {$name eq "IP" && [llength $args] && [lindex $args 0] ne "\\(bu"} {puts "  [words [lrange $args 0 0] {}]"}
-    set tag [expr {$name eq "TP"}]
+    if {$::tag} {puts "  [plain [join $args [expr {[string length $name] == 2 ? {} : { }}]]]"}
+    if {$name eq "SH"} {puts [plain [join $args]]}
+    if {$name eq "IP" && [lindex $args 0] ni {{} \\(bu}} {puts "  [plain [lindex $args 0]]"}
+    set ::tag [expr {$name eq "TP"}]
 }
 proc macro2 {name args} {macro $name {*}$args}
 proc text {s} {append ::line $s}
 proc dash {} {text -}
 proc tab {} {text " "}
-proc font {f} {}
-proc char {c} {}
+proc font {f} {}; proc char {c} {}
 proc newline {} {if {$::tag} {puts "  $::line"}; set ::tag 0; set ::line ""}
 
 while {[gets stdin l] >= 0} {$safe eval [lrange $l 0 end]}
