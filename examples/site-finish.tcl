@@ -1,0 +1,334 @@
+# site-finish.tcl, run by make in the build's directory once the buckets
+# are rendered: writes the site's pages with their links pointed at the
+# pages they name, the index of each section, the front page and the list
+# of pages not shown, into the directory $SITE_OUT.
+#
+# A cross-reference is found as man finds a page: in the page's own locale
+# (pt_BR, then pt), then in English; in each, the section as written (3ssl
+# in man3), then a longer one (3 finds 3ssl or 3t, the first in byte
+# order).  An alias or a .so page is the page it names.  A name found
+# nowhere is left as text, and so is any link but to the web that is not
+# a cross-reference, since it would lead to no page.  A page is written again when it was rendered
+# again (its key is in pending/) or when one of its cross-references now
+# finds another page or none, as after a page is added or removed.  What
+# each page's cross-references found is kept in the file db, with the
+# NAME lines the indexes are made of.
+
+source [file join [file dirname [info script]] site-lib.tcl]
+set out $env(SITE_OUT)
+set titles {1 {User commands} 2 {System calls} 3 {Library functions} 4 {Special files}
+    5 {File formats} 6 Games 7 Miscellanea 8 {System administration} 9 {Kernel routines}
+    n {Tcl and Tk commands} l {Local}}
+
+# A key's parts: locale ("" for English), manual directory, name, section.
+proc parts {key} {
+    set p [split $key /]
+    regexp {^(.*)\.([^.]*)$} [lindex $p end] -> name sec
+    return [list [join [lrange $p 0 end-2] /] [lindex $p end-1] $name $sec]
+}
+# A path of the site, as a relative link from directory FROM (a list of
+# directories under the site's top) to the file TO (a path under it).
+proc rel {from to} {
+    set to [split $to /]
+    set i 0
+    while {$i < [llength $from] - 0 && $i < [llength $to] - 1 && [lindex $from $i] eq [lindex $to $i]} {incr i}
+    set path [lrepeat [expr {[llength $from] - $i}] ..]
+    foreach s [lrange $to $i end] {lappend path [pct $s]}
+    return [join $path /]
+}
+proc pct {s} {
+    set out ""
+    foreach c [split $s ""] {
+        if {[regexp {[-A-Za-z0-9._~]} $c]} {append out $c} else {append out [format %%%02X [scan $c %c]]}
+    }
+    return $out
+}
+proc unpct {s} {
+    set parts [split $s %]
+    set out [lindex $parts 0]
+    foreach p [lrange $parts 1 end] {
+        if {[regexp {^[0-9A-Fa-f]{2}} $p]} {
+            append out [format %c 0x[string range $p 0 1]] [string range $p 2 end]
+        } else {append out % $p}
+    }
+    return $out
+}
+# Text of the site's own for Markdown: the marks that could start markup
+# (emphasis, links, code, HTML, entities) escaped, and
+# control bytes, which have no place in a line, shown as U+FFFD.
+proc md {s} {
+    regsub -all {[][\\`*_<>!|&~#()]} $s {\\&} s
+    regsub -all {[\x00-\x1f\x7f]} $s "\xef\xbf\xbd" s
+    return $s
+}
+
+# The names of the tree and the pages they lead to.
+set rendered {}
+foreach line [split [slurp pages] \n] {
+    if {$line eq ""} continue
+    lassign $line ek kind fk
+    set key [dec $ek]
+    set kindof($key) $kind
+    set final($key) [dec $fk]
+    if {$kind ne "alias"} {lappend rendered $key}
+    lassign [parts $key] loc m name sec
+    lappend table($loc/$m/$name) $sec $final($key)
+}
+foreach k [array names table] {set table($k) [lsort -stride 2 -index 0 $table($k)]}
+
+# The locales a page's links are looked for in.
+proc chain {loc} {
+    set l [list $loc]
+    foreach re {@.*$ {\..*$} _.*$} {
+        regsub $re $loc "" loc
+        if {$loc ne [lindex $l end]} {lappend l $loc}
+    }
+    if {[lindex $l end] ne ""} {lappend l ""}
+    return $l
+}
+proc find {loc name sec} {
+    set m man[string index $sec 0]
+    foreach l [chain $loc] {
+        if {![info exists ::table($l/$m/$name)]} continue
+        set longer ""
+        foreach {s f} $::table($l/$m/$name) {
+            if {$s eq $sec} {return $f}
+            if {$longer eq "" && [string equal -length [string length $sec] $sec $s]} {set longer $f}
+        }
+        if {$longer ne ""} {return $longer}
+    }
+    return ""
+}
+# The cross-reference a link is, as the renderer writes it: {NAME SECTION},
+# or "" for a link of another kind.
+proc xref {dest} {
+    set d [unpct [regsub -all {\\([!-/:-@\[-`\{-~])} $dest {\1}]]
+    if {[regexp {^([^/]+)\.([0-9][^./]*)\.md$} $d -> name sec]} {return [list $name $sec]}
+    return ""
+}
+# Walks the lines of Markdown outside code blocks.
+proc textlines {md cmd} {
+    set fence 0
+    set out {}
+    foreach l [split $md \n] {
+        if {[regexp {^ *(`{3,})$} $l -> f]} {
+            if {!$fence} {set fence [string length $f]} elseif {[string length $f] >= $fence} {set fence 0}
+        } elseif {!$fence} {set l [{*}$cmd $l]}
+        lappend out $l
+    }
+    return [join $out \n]
+}
+
+# A page's cross-references and what they find.
+proc refs {md} {
+    set ::found {}
+    textlines $md {apply {{l} {links $l {apply {{t d} {
+        set x [xref $d]
+        if {$x ne ""} {dict set ::found $x 1}
+    }}}}}}
+    return [dict keys $::found]
+}
+proc answers {key refs} {
+    set loc [lindex [parts $key] 0]
+    lmap r $refs {find $loc {*}$r}
+}
+proc relink {key md refs answers} {
+    set ::from [lrange [split $key /] 0 end-1]
+    set ::to [dict create]
+    foreach r $refs a $answers {dict set ::to $r $a}
+    return [textlines $md {apply {{l} {links $l {apply {{t d} {
+        set x [xref $d]
+        if {$x eq ""} {
+            # A link to the web stays; any other leads to no page.
+            if {[regexp -nocase {^(?:(?:https?|ftp)://|mailto:)} $d]} {return "\[$t\]($d)"}
+            return $t
+        }
+        set a [dict get $::to $x]
+        if {$a eq ""} {return $t}
+        return "\[$t\]([rel $::from $a.md])"
+    }}}}}}]
+}
+# The page shown for one roffscript or markdown.tcl refused.
+proc stub {key meta} {
+    lassign [parts $key] loc m name sec
+    set msg [join [lrange [split [dict get $meta message] \n] 0 19] \n]
+    set f ```
+    foreach run [regexp -all -inline {`+} $msg] {
+        if {[string length $run] >= [string length $f]} {set f $run`}
+    }
+    return "# [md $name]([md $sec])\n\nThis page is not shown: [dict get $meta by] refused it, saying:\n\n$f\n$msg\n$f\n"
+}
+
+# What the last run left: db holds, per page, its cross-references, what
+# they found and its meta; and the files of the site besides the pages.
+# Written by other code than this, every page is written again.
+set version [zlib crc32 [slurp tools/site-finish.tcl][slurp tools/site-lib.tcl]]
+set db [dict create pages {} files {} version $version]
+if {[file exists db]} {set db [slurp db]}
+set old [dict get $db pages]
+set all [expr {![dict exists $db version] || [dict get $db version] ne $version}]
+set pending {}
+foreach p [glob -nocomplain pending/*] {
+    foreach ek [split [slurp $p] \n] {if {$ek ne ""} {lappend pending [dec $ek]}}
+}
+foreach k $pending {set again($k) 1}
+foreach d [glob -nocomplain -directory raw -types hidden .site-tmp.*] {file delete $d}
+
+# Pages gone, or now aliases: out of the site.
+set written 0
+set removed {}
+foreach key [dict keys $old] {
+    if {[info exists kindof($key)] && $kindof($key) ne "alias"} continue
+    file delete [file join $out [mdpath $key]] raw/[enc $key].md meta/[enc $key]
+    dict unset old $key
+    lappend removed $key
+}
+# What a run stopped halfway left aside.
+set dirs [dict create $out 1]
+foreach key [array names kindof] {dict set dirs [file join $out [file dirname $key]] 1}
+foreach d [dict keys $dirs] {
+    foreach f [glob -nocomplain -directory $d -types hidden .site-tmp.*] {file delete $f}
+}
+# Pages rendered again, or new: links found again; the others: written
+# again where a link now finds another page.
+set pages [dict create]
+set links 0
+set plain 0
+foreach key $rendered {
+    set path [file join $out [mdpath $key]]
+    if {$all || [info exists again($key)] || ![dict exists $old $key]} {
+        set meta [slurp meta/[enc $key]]
+        set md ""
+        set refs {}
+        if {[dict get $meta status] eq "ok"} {
+            set md [slurp raw/[enc $key].md]
+            set refs [refs $md]
+        }
+        set answers [answers $key $refs]
+        set write 1
+    } else {
+        lassign [dict get $old $key] refs was meta
+        set answers [answers $key $refs]
+        set write [expr {$answers ne $was || ![file exists $path]}]
+        if {$write && [dict get $meta status] eq "ok"} {set md [slurp raw/[enc $key].md]}
+    }
+    if {$write} {
+        file mkdir [file dirname $path]
+        if {[dict get $meta status] eq "ok"} {
+            set text [relink $key $md $refs $answers]
+        } else {set text [stub $key $meta]}
+        incr written [update $path $text]
+    }
+    dict set pages $key [list $refs $answers $meta]
+    foreach a $answers {if {$a eq ""} {incr plain} else {incr links}}
+}
+
+# The indexes: per section, every name with its NAME line, as whatis
+# shows it (ls (1) - list directory contents); an alias with the NAME
+# line of the page it leads to.
+proc entry {key} {
+    set meta [lindex [dict get $::pages $key] 2]
+    if {[dict get $meta status] ne "ok"} {return "*(not shown: [dict get $meta by] refused it)*"}
+    set n [dict get $meta name]
+    set cut -1
+    foreach sep [list " - " " \xe2\x80\x94 " " \xe2\x80\x93 " " \\- "] {
+        set i [string first $sep $n]
+        if {$i >= 0 && ($cut < 0 || $i < $cut)} {set cut $i; set len [string length $sep]}
+    }
+    if {$cut >= 0} {set n [string range $n $cut+$len end]}
+    if {$n eq ""} {return "*(no NAME line)*"}
+    return $n
+}
+foreach key [lsort [array names kindof]] {
+    lassign [parts $key] loc m name sec
+    set to [expr {$kindof($key) eq "alias" ? $final($key) : $key}]
+    set dir [concat $loc $m]
+    lappend section([join $dir /]) "- \[[md $name]\]([rel $dir $to.md]) ([md $sec]) - [entry $to]"
+}
+set files {}
+proc title {dir} {
+    set m [lindex [split $dir /] end]
+    set s [string range $m 3 end]
+    set t "Section [md $s]"
+    if {[dict exists $::titles $s]} {append t ": [dict get $::titles $s]"}
+    return $t
+}
+set indexes 0
+foreach dir [array names section] {
+    set d [split $dir /]
+    set loc [join [lrange $d 0 end-1] /]
+    set head "# [expr {$loc eq "" ? "" : "[md $loc]: "}][title $dir]\n\n"
+    append head "\[All sections\]([rel $d index.md]) \xc2\xb7 [llength $section($dir)] names\n\n"
+    file mkdir [file join $out $dir]
+    incr indexes [update [file join $out $dir index.md] "$head[join $section($dir) \n]\n"]
+    lappend files $dir/index.md
+}
+
+# The pages not shown: those refused, with what was said, and the files
+# left out of the site.
+set refused {}
+foreach key $rendered {
+    set meta [lindex [dict get $pages $key] 2]
+    if {[dict get $meta status] eq "ok"} continue
+    lassign [parts $key] loc m name sec
+    lappend refused "- \[[md $name]\]([rel {} $key.md]) ([md $sec]), [md $key], by\
+        [dict get $meta by]: [md [lindex [split [dict get $meta message] \n] 0]]"
+}
+set skipped {}
+foreach line [split [slurp skipped] \n] {
+    if {$line eq ""} continue
+    lassign $line path why
+    lappend skipped "- [md [dec $path]]: [md [dec $why]]"
+}
+if {[llength $refused] || [llength $skipped]} {
+    set t "# Pages not shown\n\n\[All sections\](index.md)\n"
+    if {[llength $refused]} {
+        append t "\n## Refused\n\nThese pages could not be read; each shows why.\n\n[join $refused \n]\n"
+    }
+    if {[llength $skipped]} {
+        append t "\n## Left out\n\nThese files of the tree are not pages of the site.\n\n[join $skipped \n]\n"
+    }
+    update [file join $out refused.md] $t
+    lappend files refused.md
+}
+
+# The front page: the sections of each locale, English first.
+proc order {dir} {
+    set m [lindex [split $dir /] end]
+    return [list [expr {[string length $m] == 4 && [string is digit [string index $m 3]] ? 0 : 1}] $m]
+}
+set bylocale {}
+foreach dir [array names section] {
+    set d [split $dir /]
+    dict lappend bylocale [join [lrange $d 0 end-1] /] $dir
+}
+set n [llength $rendered]
+set a [expr {[array size kindof] - $n}]
+set t "# Manual pages\n\n$n pages and $a [expr {$a == 1 ? "other name" : "other names"}] for them,\
+    in [dict size $bylocale] [expr {[dict size $bylocale] == 1 ? "language" : "languages"}].\n"
+foreach loc [lsort [dict keys $bylocale]] {
+    append t "\n## [expr {$loc eq "" ? "English" : [md $loc]}]\n\n"
+    foreach dir [lsort -command {apply {{a b} {string compare [order $a] [order $b]}}} [dict get $bylocale $loc]] {
+        append t "- \[[title $dir]\]([rel {} $dir/index.md]) ([llength $section($dir)])\n"
+    }
+}
+if {[llength $refused] || [llength $skipped]} {
+    append t "\n\[Pages not shown\](refused.md): [llength $refused] refused, [llength $skipped] files left out.\n"
+}
+update [file join $out index.md] $t
+lappend files index.md
+
+# Files of the last run's site no longer made, and directories left empty.
+foreach f [dict get $db files] {
+    if {$f ni $files} {
+        file delete [file join $out $f]
+        catch {file delete [file dirname [file join $out $f]]}
+    }
+}
+foreach f $removed {catch {file delete [file dirname [file join $out [mdpath $f]]]}}
+put db [dict create pages $pages files $files version $version]
+foreach p [glob -nocomplain pending/*] {file delete $p}
+put finish ""
+puts stderr "site: [llength [lsort -unique $pending]] pages rendered, $written written, $indexes indexes; [llength $rendered] pages with\
+    $links cross-references to pages of the site and $plain to none, left as text;\
+    [llength $refused] refused, [llength $removed] removed"
