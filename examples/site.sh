@@ -41,6 +41,8 @@ case $roffscript in
 */*) ;;
 *) roffscript=$(command -v "$roffscript") || { echo "site: no roffscript at $ROFFSCRIPT" >&2; exit 2; } ;;
 esac
+[ -x "$roffscript" ] || { echo "site: $roffscript: not a program" >&2; exit 2; }
+roffscript=$(cd "$(dirname "$roffscript")" && pwd)/$(basename "$roffscript")
 for tool in tclsh make; do
     command -v $tool >/dev/null || { echo "site: no $tool (Debian: apt-get install tcl make)" >&2; exit 2; }
 done
