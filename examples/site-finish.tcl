@@ -106,36 +106,51 @@ proc xref {dest} {
     if {[regexp {^([^/]+)\.([0-9][^./]*)\.md$} $d -> name sec]} {return [list $name $sec]}
     return ""
 }
-# Walks the lines of Markdown outside code blocks.
+# Applies CMD to each line of Markdown outside code blocks that may hold
+# a link: the regular expression finds the few such lines, so that the
+# rest of the page costs nothing in Tcl.
 proc textlines {md cmd} {
-    set fence 0
-    set out {}
-    foreach l [split $md \n] {
-        if {[regexp {^ *(`{3,})$} $l -> f]} {
-            if {!$fence} {set fence [string length $f]} elseif {[string length $f] >= $fence} {set fence 0}
-        } elseif {!$fence} {set l [{*}$cmd $l]}
-        lappend out $l
+    set fences {}
+    set open 0
+    foreach m [regexp -all -inline -indices -line {^ *`{3,}$} $md] {
+        set n [string length [string trim [string range $md {*}$m]]]
+        if {!$open} {
+            set open $n
+            set from [lindex $m 0]
+        } elseif {$n >= $open} {
+            lappend fences $from [lindex $m 1]
+            set open 0
+        }
     }
-    return [join $out \n]
+    if {$open} {lappend fences $from [string length $md]}
+    set out ""
+    set at 0
+    foreach m [regexp -all -inline -indices {\]\([^()\s]*\)} $md] {
+        set a [lindex $m 0]
+        if {$a < $at} continue
+        set code 0
+        foreach {f t} $fences {if {$a >= $f && $a <= $t} {set code 1; break}}
+        if {$code} continue
+        set s [string last \n $md $a]
+        set e [string first \n $md $a]
+        if {$e < 0} {set e [string length $md]}
+        append out [string range $md $at $s] [{*}$cmd [string range $md $s+1 $e-1]]
+        set at $e
+    }
+    return $out[string range $md $at end]
 }
 
-# A page's cross-references and what they find.
-proc refs {md} {
-    set ::found {}
-    textlines $md {apply {{l} {links $l {apply {{t d} {
-        set x [xref $d]
-        if {$x ne ""} {dict set ::found $x 1}
-    }}}}}}
-    return [dict keys $::found]
-}
+# What a page's cross-references find.
 proc answers {key refs} {
     set loc [lindex [parts $key] 0]
     lmap r $refs {find $loc {*}$r}
 }
-proc relink {key md refs answers} {
+# A page with its cross-references pointed at the pages they find; sets
+# found to a dict of each cross-reference and what it found.
+proc relink {key md} {
     set ::from [lrange [split $key /] 0 end-1]
-    set ::to [dict create]
-    foreach r $refs a $answers {dict set ::to $r $a}
+    set ::loc [lindex [parts $key] 0]
+    set ::found [dict create]
     return [textlines $md {apply {{l} {links $l {apply {{t d} {
         set x [xref $d]
         if {$x eq ""} {
@@ -143,7 +158,8 @@ proc relink {key md refs answers} {
             if {[regexp -nocase {^(?:(?:https?|ftp)://|mailto:)} $d]} {return "\[$t\]($d)"}
             return $t
         }
-        set a [dict get $::to $x]
+        if {![dict exists $::found $x]} {dict set ::found $x [find $::loc {*}$x]}
+        set a [dict get $::found $x]
         if {$a eq ""} {return $t}
         return "\[$t\]([rel $::from $a.md])"
     }}}}}}]
@@ -198,25 +214,22 @@ foreach key $rendered {
     set path [file join $out [mdpath $key]]
     if {$all || [info exists again($key)] || ![dict exists $old $key]} {
         set meta [slurp meta/[enc $key]]
-        set md ""
-        set refs {}
-        if {[dict get $meta status] eq "ok"} {
-            set md [slurp raw/[enc $key].md]
-            set refs [refs $md]
-        }
-        set answers [answers $key $refs]
         set write 1
     } else {
-        lassign [dict get $old $key] refs was meta
-        set answers [answers $key $refs]
-        set write [expr {$answers ne $was || ![file exists $path]}]
-        if {$write && [dict get $meta status] eq "ok"} {set md [slurp raw/[enc $key].md]}
+        lassign [dict get $old $key] refs answers meta
+        set write [expr {[answers $key $refs] ne $answers || ![file exists $path]}]
     }
     if {$write} {
-        file mkdir [file dirname $path]
         if {[dict get $meta status] eq "ok"} {
-            set text [relink $key $md $refs $answers]
-        } else {set text [stub $key $meta]}
+            set text [relink $key [slurp raw/[enc $key].md]]
+            set refs [dict keys $::found]
+            set answers [dict values $::found]
+        } else {
+            set text [stub $key $meta]
+            set refs {}
+            set answers {}
+        }
+        file mkdir [file dirname $path]
         incr written [update $path $text]
     }
     dict set pages $key [list $refs $answers $meta]

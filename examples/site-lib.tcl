@@ -50,7 +50,7 @@ set putcount 0
 # The same, only where the file would change: its time then still says
 # when it last changed, for make and for whoever copies the site.
 proc update {path data} {
-    if {[file exists $path] && [slurp $path] eq $data} {return 0}
+    if {[file exists $path] && [file size $path] == [string length $data] && [slurp $path] eq $data} {return 0}
     put $path $data
     return 1
 }
