@@ -13,14 +13,18 @@
 encoding system iso8859-1
 
 proc enc {s} {
+    set s [string map {@ @40 / @2F : @3A} $s]
+    if {[regexp {^[-A-Za-z0-9._+,@]*$} $s]} {return $s}
     set out ""
     foreach c [split $s ""] {
-        if {[regexp {[-A-Za-z0-9._+,]} $c]} {append out $c} else {append out [format @%02X [scan $c %c]]}
+        if {[regexp {[-A-Za-z0-9._+,@]} $c]} {append out $c} else {append out [format @%02X [scan $c %c]]}
     }
     return $out
 }
 proc dec {s} {
-    set parts [split $s @]
+    set s [string map {@2F / @3A : @40 @@} $s]
+    if {[string first @ [string map {@@ {}} $s]] < 0} {return [string map {@@ @} $s]}
+    set parts [split [string map {@@ @40} $s] @]
     set out [lindex $parts 0]
     foreach p [lrange $parts 1 end] {
         append out [format %c 0x[string range $p 0 1]] [string range $p 2 end]
