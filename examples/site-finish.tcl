@@ -8,11 +8,13 @@
 # in man3), then a longer one (3 finds 3ssl or 3t, the first in byte
 # order).  An alias or a .so page is the page it names.  A name found
 # nowhere is left as text, and so is any link but to the web that is not
-# a cross-reference, since it would lead to no page.  A page is written again when it was rendered
-# again (its key is in pending/) or when one of its cross-references now
-# finds another page or none, as after a page is added or removed.  What
-# each page's cross-references found is kept in the file db, with the
-# NAME lines the indexes are made of.
+# a cross-reference, since it would lead to no page.
+#
+# Pages rendered again (their keys are in pending/) are written again;
+# where the names of the tree changed, every page whose cross-references
+# now find another page or none is written again too, without rendering
+# it, and every line of the indexes is made again.  An index is written
+# where one of its lines changed.
 
 source [file join [file dirname [info script]] site-lib.tcl]
 set out $env(SITE_OUT)
@@ -31,7 +33,7 @@ proc parts {key} {
 proc rel {from to} {
     set to [split $to /]
     set i 0
-    while {$i < [llength $from] - 0 && $i < [llength $to] - 1 && [lindex $from $i] eq [lindex $to $i]} {incr i}
+    while {$i < [llength $from] && $i < [llength $to] - 1 && [lindex $from $i] eq [lindex $to $i]} {incr i}
     set path [lrepeat [expr {[llength $from] - $i}] ..]
     foreach s [lrange $to $i end] {lappend path [pct $s]}
     return [join $path /]
@@ -62,20 +64,6 @@ proc md {s} {
     return $s
 }
 
-# The names of the tree and the pages they lead to.
-set rendered {}
-foreach line [split [slurp pages] \n] {
-    if {$line eq ""} continue
-    lassign $line ek kind fk
-    set key [dec $ek]
-    set kindof($key) $kind
-    set final($key) [dec $fk]
-    if {$kind ne "alias"} {lappend rendered $key}
-    lassign [parts $key] loc m name sec
-    lappend table($loc/$m/$name) $sec $final($key)
-}
-foreach k [array names table] {set table($k) [lsort -stride 2 -index 0 $table($k)]}
-
 # The locales a page's links are looked for in.
 proc chain {loc} {
     set l [list $loc]
@@ -89,9 +77,10 @@ proc chain {loc} {
 proc find {loc name sec} {
     set m man[string index $sec 0]
     foreach l [chain $loc] {
-        if {![info exists ::table($l/$m/$name)]} continue
+        set n [join [list {*}$l $m $name] /]
+        if {![dict exists $::names $n]} continue
         set longer ""
-        foreach {s f} $::table($l/$m/$name) {
+        foreach {s f} [dict get $::names $n] {
             if {$s eq $sec} {return $f}
             if {$longer eq "" && [string equal -length [string length $sec] $sec $s]} {set longer $f}
         }
@@ -175,71 +164,11 @@ proc stub {key meta} {
     return "# [md $name]([md $sec])\n\nThis page is not shown: [dict get $meta by] refused it, saying:\n\n$f\n$msg\n$f\n"
 }
 
-# What the last run left: db holds, per page, its cross-references, what
-# they found and its meta; and the files of the site besides the pages.
-# Written by other code than this, every page is written again.
-set version [zlib crc32 [slurp tools/site-finish.tcl][slurp tools/site-lib.tcl]]
-set db [dict create pages {} files {} version $version]
-if {[file exists db]} {set db [slurp db]}
-set old [dict get $db pages]
-set all [expr {![dict exists $db version] || [dict get $db version] ne $version}]
-set pending {}
-foreach p [glob -nocomplain pending/*] {
-    foreach ek [split [slurp $p] \n] {if {$ek ne ""} {lappend pending [dec $ek]}}
-}
-foreach k $pending {set again($k) 1}
-foreach d [glob -nocomplain -directory raw -types hidden .site-tmp.*] {file delete $d}
-
-# Pages gone, or now aliases: out of the site.
-set written 0
-set removed {}
-foreach key [dict keys $old] {
-    if {[info exists kindof($key)] && $kindof($key) ne "alias"} continue
-    file delete [file join $out [mdpath $key]] raw/[enc $key].md meta/[enc $key]
-    dict unset old $key
-    lappend removed $key
-}
-# What a run stopped halfway left aside.
-set dirs [dict create $out 1]
-foreach key [array names kindof] {dict set dirs [file join $out [file dirname $key]] 1}
-foreach d [dict keys $dirs] {
-    foreach f [glob -nocomplain -directory $d -types hidden .site-tmp.*] {file delete $f}
-}
-# Pages rendered again, or new: links found again; the others: written
-# again where a link now finds another page.
-set pages [dict create]
-set links 0
-set plain 0
-foreach key $rendered {
-    set path [file join $out [mdpath $key]]
-    if {$all || [info exists again($key)] || ![dict exists $old $key]} {
-        set meta [slurp meta/[enc $key]]
-        set write 1
-    } else {
-        lassign [dict get $old $key] refs answers meta
-        set write [expr {[answers $key $refs] ne $answers || ![file exists $path]}]
-    }
-    if {$write} {
-        if {[dict get $meta status] eq "ok"} {
-            set text [relink $key [slurp raw/[enc $key].md]]
-            set refs [dict keys $::found]
-            set answers [dict values $::found]
-        } else {
-            set text [stub $key $meta]
-            set refs {}
-            set answers {}
-        }
-        file mkdir [file dirname $path]
-        incr written [update $path $text]
-    }
-    dict set pages $key [list $refs $answers $meta]
-    foreach a $answers {if {$a eq ""} {incr plain} else {incr links}}
-}
-
-# The indexes: per section, every name with its NAME line, as whatis
-# shows it (ls (1) - list directory contents); an alias with the NAME
-# line of the page it leads to.
+# The line of a name in its section's index, as whatis shows it:
+# ls (1) - list directory contents.  An alias has the NAME line of the
+# page it leads to, and leads there.
 proc entry {key} {
+    if {![dict exists $::pages $key]} {return "*(not rendered)*"}
     set meta [lindex [dict get $::pages $key] 2]
     if {[dict get $meta status] ne "ok"} {return "*(not shown: [dict get $meta by] refused it)*"}
     set n [dict get $meta name]
@@ -252,13 +181,12 @@ proc entry {key} {
     if {$n eq ""} {return "*(no NAME line)*"}
     return $n
 }
-foreach key [lsort [array names kindof]] {
+proc line {key kind to} {
     lassign [parts $key] loc m name sec
-    set to [expr {$kindof($key) eq "alias" ? $final($key) : $key}]
     set dir [concat $loc $m]
-    lappend section([join $dir /]) "- \[[md $name]\]([rel $dir $to.md]) ([md $sec]) - [entry $to]"
+    if {$kind ne "alias"} {set to $key}
+    return "- \[[md $name]\]([rel $dir $to.md]) ([md $sec]) - [entry $to]"
 }
-set files {}
 proc title {dir} {
     set m [lindex [split $dir /] end]
     set s [string range $m 3 end]
@@ -266,67 +194,173 @@ proc title {dir} {
     if {[dict exists $::titles $s]} {append t ": [dict get $::titles $s]"}
     return $t
 }
+proc order {dir} {
+    set m [lindex [split $dir /] end]
+    return [list [expr {[string length $m] == 4 && [string is digit [string index $m 3]] ? 0 : 1}] $m]
+}
+
+# What the last run left, in the file db: per page its cross-references,
+# what they found and its meta; per name its line in the index; per
+# section its names in order; per page the aliases that lead to it; the
+# pages refused; the files of the site besides the pages; a checksum of
+# the list of names.  Code other than this wrote it: every page is
+# written again.
+set version [zlib crc32 [slurp tools/site-finish.tcl][slurp tools/site-lib.tcl]]
+set db {}
+if {[file exists db]} {set db [slurp db]}
+set all [expr {![dict exists $db version] || [dict get $db version] ne $version}]
+if {$all} {set db [dict create version $version names "" pages {} lines {} sections {} aliases {} refused {} files {}]}
+dict with db {}
+set pending {}
+foreach p [glob -nocomplain pending/*] {
+    foreach ek [split [slurp $p] \n] {if {$ek ne ""} {dict set pending [dec $ek] 1}}
+}
+foreach d [glob -nocomplain -directory raw -types hidden .site-tmp.*] {file delete $d}
+
+# The names of the tree, where they changed: every page's links looked
+# up again, every line of the indexes made again.
+set list [slurp pages]
+set sum [zlib crc32 $list]
+set changed [expr {$sum ne $names}]
+set names [slurp names]
+set gone {}
+set todo [dict keys $pending]
+set redo $todo
+if {$changed} {
+    set kept [dict create]
+    set sections [dict create]
+    set aliases [dict create]
+    set lines [dict create]
+    set redo {}
+    foreach {key kind to} $list {
+        dict lappend sections [file dirname $key] $key
+        if {$kind eq "alias"} {
+            dict lappend aliases $to $key
+        } else {
+            dict set kept $key 1
+        }
+        lappend redo [list $key $kind $to]
+    }
+    foreach key [dict keys $pages] {
+        if {![dict exists $kept $key]} {
+            lappend gone $key
+            dict unset pages $key
+        }
+    }
+    set todo [dict keys $kept]
+    # What a run stopped halfway left aside.
+    foreach d [list {} {*}[dict keys $sections]] {
+        foreach f [glob -nocomplain -directory [file join $out $d] -types hidden .site-tmp.*] {file delete $f}
+    }
+} else {
+    set redo {}
+    foreach key $todo {
+        lappend redo [list $key page $key]
+        if {[dict exists $aliases $key]} {
+            foreach a [dict get $aliases $key] {lappend redo [list $a alias $key]}
+        }
+    }
+}
+foreach key $gone {
+    file delete [file join $out [mdpath $key]] raw/[enc $key].md meta/[enc $key]
+    catch {file delete [file dirname [file join $out [mdpath $key]]]}
+}
+
+# The pages: those rendered again written again with their links; the
+# others written again where a link now finds another page or none.
+set written 0
+foreach key $todo {
+    set path [file join $out [mdpath $key]]
+    if {[dict exists $pending $key] || ![dict exists $pages $key]} {
+        set meta [slurp meta/[enc $key]]
+        set write 1
+    } else {
+        lassign [dict get $pages $key] refs answers meta
+        set write [expr {[answers $key $refs] ne $answers || ![file exists $path]}]
+    }
+    if {!$write} continue
+    if {[dict get $meta status] eq "ok"} {
+        set text [relink $key [slurp raw/[enc $key].md]]
+        dict set pages $key [list [dict keys $::found] [dict values $::found] $meta]
+        dict unset refused $key
+    } else {
+        set text [stub $key $meta]
+        dict set pages $key [list {} {} $meta]
+        dict set refused $key 1
+    }
+    file mkdir [file dirname $path]
+    incr written [update $path $text]
+}
+foreach key $gone {dict unset refused $key}
+
+# The indexes: the lines of the names whose pages were rendered again, or
+# all where the names changed; an index written where a line of it did.
+set touched [dict create]
+foreach item $redo {
+    lassign $item key kind to
+    set l [line $key $kind $to]
+    if {$changed || ![dict exists $lines $key] || [dict get $lines $key] ne $l} {
+        dict set lines $key $l
+        dict set touched [file dirname $key] 1
+    }
+}
+foreach key $gone {dict unset lines $key}
+set files {}
 set indexes 0
-foreach dir [array names section] {
+dict for {dir keys} $sections {
+    lappend files $dir/index.md
+    if {!$changed && ![dict exists $touched $dir]} continue
     set d [split $dir /]
     set loc [join [lrange $d 0 end-1] /]
     set head "# [expr {$loc eq "" ? "" : "[md $loc]: "}][title $dir]\n\n"
-    append head "\[All sections\]([rel $d index.md]) \xc2\xb7 [llength $section($dir)] names\n\n"
+    append head "\[All sections\]([rel $d index.md]) \xc2\xb7 [llength $keys] names\n\n"
+    set body [join [lmap k $keys {dict get $lines $k}] \n]
     file mkdir [file join $out $dir]
-    incr indexes [update [file join $out $dir index.md] "$head[join $section($dir) \n]\n"]
-    lappend files $dir/index.md
+    incr indexes [update [file join $out $dir index.md] "$head$body\n"]
 }
 
 # The pages not shown: those refused, with what was said, and the files
 # left out of the site.
-set refused {}
-foreach key $rendered {
+set r {}
+foreach key [lsort [dict keys $refused]] {
     set meta [lindex [dict get $pages $key] 2]
-    if {[dict get $meta status] eq "ok"} continue
     lassign [parts $key] loc m name sec
-    lappend refused "- \[[md $name]\]([rel {} $key.md]) ([md $sec]), [md $key], by\
+    lappend r "- \[[md $name]\]([rel {} $key.md]) ([md $sec]), [md $key], by\
         [dict get $meta by]: [md [lindex [split [dict get $meta message] \n] 0]]"
 }
-set skipped {}
-foreach line [split [slurp skipped] \n] {
-    if {$line eq ""} continue
-    lassign $line path why
-    lappend skipped "- [md [dec $path]]: [md [dec $why]]"
-}
-if {[llength $refused] || [llength $skipped]} {
+set s {}
+foreach {path why} [slurp skipped] {lappend s "- [md $path]: [md $why]"}
+if {[llength $r] || [llength $s]} {
     set t "# Pages not shown\n\n\[All sections\](index.md)\n"
-    if {[llength $refused]} {
-        append t "\n## Refused\n\nThese pages could not be read; each shows why.\n\n[join $refused \n]\n"
+    if {[llength $r]} {
+        append t "\n## Refused\n\nThese pages could not be read; each shows why.\n\n[join $r \n]\n"
     }
-    if {[llength $skipped]} {
-        append t "\n## Left out\n\nThese files of the tree are not pages of the site.\n\n[join $skipped \n]\n"
+    if {[llength $s]} {
+        append t "\n## Left out\n\nThese files of the tree are not pages of the site.\n\n[join $s \n]\n"
     }
     update [file join $out refused.md] $t
     lappend files refused.md
 }
 
 # The front page: the sections of each locale, English first.
-proc order {dir} {
-    set m [lindex [split $dir /] end]
-    return [list [expr {[string length $m] == 4 && [string is digit [string index $m 3]] ? 0 : 1}] $m]
-}
 set bylocale {}
-foreach dir [array names section] {
+set n 0
+dict for {dir keys} $sections {
     set d [split $dir /]
     dict lappend bylocale [join [lrange $d 0 end-1] /] $dir
 }
-set n [llength $rendered]
-set a [expr {[array size kindof] - $n}]
-set t "# Manual pages\n\n$n pages and $a [expr {$a == 1 ? "other name" : "other names"}] for them,\
-    in [dict size $bylocale] [expr {[dict size $bylocale] == 1 ? "language" : "languages"}].\n"
+set a [expr {[llength $list] / 3 - [dict size $pages]}]
+set t "# Manual pages\n\n[dict size $pages] pages and $a [expr {$a == 1 ? "other name" : "other names"}]\
+    for them, in [dict size $bylocale] [expr {[dict size $bylocale] == 1 ? "language" : "languages"}].\n"
 foreach loc [lsort [dict keys $bylocale]] {
     append t "\n## [expr {$loc eq "" ? "English" : [md $loc]}]\n\n"
     foreach dir [lsort -command {apply {{a b} {string compare [order $a] [order $b]}}} [dict get $bylocale $loc]] {
-        append t "- \[[title $dir]\]([rel {} $dir/index.md]) ([llength $section($dir)])\n"
+        set c [llength [dict get $sections $dir]]
+        append t "- \[[title $dir]\]([rel {} $dir/index.md]) ($c [expr {$c == 1 ? "name" : "names"}])\n"
     }
 }
-if {[llength $refused] || [llength $skipped]} {
-    append t "\n\[Pages not shown\](refused.md): [llength $refused] refused, [llength $skipped] files left out.\n"
+if {[llength $r] || [llength $s]} {
+    append t "\n\[Pages not shown\](refused.md): [llength $r] refused, [llength $s] files left out.\n"
 }
 update [file join $out index.md] $t
 lappend files index.md
@@ -338,10 +372,16 @@ foreach f [dict get $db files] {
         catch {file delete [file dirname [file join $out $f]]}
     }
 }
-foreach f $removed {catch {file delete [file dirname [file join $out [mdpath $f]]]}}
-put db [dict create pages $pages files $files version $version]
+put db [dict create version $version names $sum pages $pages lines $lines sections $sections\
+    aliases $aliases refused $refused files $files]
 foreach p [glob -nocomplain pending/*] {file delete $p}
 put finish ""
-puts stderr "site: [llength [lsort -unique $pending]] pages rendered, $written written, $indexes indexes; [llength $rendered] pages with\
-    $links cross-references to pages of the site and $plain to none, left as text;\
-    [llength $refused] refused, [llength $removed] removed"
+set links 0
+set plain 0
+if {$changed} {
+    dict for {key v} $pages {foreach a [lindex $v 1] {if {$a eq ""} {incr plain} else {incr links}}}
+    set counts " [dict size $pages] pages with $links cross-references to pages of the site and $plain\
+        to none, left as text;"
+} else {set counts ""}
+puts stderr "site: [dict size $pending] pages rendered, $written written, $indexes indexes;$counts\
+    [dict size $refused] refused, [llength $gone] removed"

@@ -14,16 +14,18 @@
 #     the indexes.
 # A link that leads out of the tree is a page, read through the link.
 # Written, each only where it changed, so that its time says when it did:
-#   pages          one line per name: its key, its kind (page, so or
-#                  alias), the key of the page the name leads to;
-#   skipped        the files left out and why;
+#   pages          a Tcl list, a line per name: its key, its kind (page,
+#                  so or alias), the key of the page the name leads to;
+#   names          a Tcl dict from LOCALE/manN/NAME to the sections of
+#                  that name and the pages they lead to, for the links;
+#   skipped        a Tcl list of the files left out and why;
 #   bucket/B.list  the pages rendered together as bucket B: key, the file
 #                  rendered, the key of another page it shows (a .so
 #                  page's) or -;
 #   Makefile       a rule per bucket, then one for the links and indexes;
-#   src/KEY        a symbolic link to the file of each page, so that make
-#                  follows it to the file's time: make never sees a name
-#                  of the tree, whatever bytes it holds;
+#   src/KEY        a symbolic link to the file of each page, KEY encoded
+#                  as site-lib.tcl says, so that make follows it to the
+#                  file's time and never sees a name of the tree;
 #   tools/         links to roffscript and the programs, for their times.
 
 source [file join [file dirname [info script]] site-lib.tcl]
@@ -58,45 +60,58 @@ if {$root eq "" || ![file isdirectory $root]} {
     exit 1
 }
 
-# The manual directories: man* at the top, LOCALE/man* below it.
-set mandirs {}
-foreach e [lsort [glob -nocomplain -tails -directory $root * .*]] {
-    if {$e in {. ..} || ![file isdirectory $root/$e]} continue
-    if {[string match man* $e]} {
-        lappend mandirs {} $e
-    } elseif {$e in {index.md refused.md} || [string index $e 0] eq "."} {
-        skip $root/$e "a locale the site cannot hold"
-    } else {
-        foreach m [lsort [glob -nocomplain -tails -types d -directory $root/$e man*]] {lappend mandirs $e $m}
-    }
+# One find lists the tree: man*/FILE for English, LOCALE/man*/FILE for
+# the others (a file elsewhere is no page), each with its type, that of
+# the file it leads to, and, for a file small enough to be a .so page,
+# its time.  Where that list and the tools are as they were at the last
+# scan, so is all that follows from them.
+set found [exec find $root -mindepth 1 -maxdepth 3 ( -type f -o -type l ) \
+    ( -size -512c -printf {%y%Y %T@ %P\0} -o -printf {%y%Y - %P\0} )]
+set tools {}
+foreach t [list $roffscript {*}$renderer] {
+    set n [expr {$t eq $roffscript ? "roffscript" : [file tail $t]}]
+    lappend tools tools/$n [file normalize $t]
 }
+set sig [zlib crc32 [list $root $buckets $tools $found]]
+proc link {name target} {
+    if {![catch {file readlink $name} old] && $old eq $target} return
+    file delete $name
+    file link -symbolic $name $target
+}
+file mkdir $build/src $build/tools $build/bucket $build/raw $build/meta $build/pending
+foreach {n t} $tools {link $build/$n $t}
+if {[file exists $build/scan.sig] && [slurp $build/scan.sig] eq $sig} exit
+file delete $build/scan.sig
 
-# Every name: entry(KEY) is {path type size}; at(PATH) is the key of the
-# file at PATH.
-foreach {loc m} $mandirs {
-    set dir [file join $root {*}$loc $m]
-    if {[realpath $dir] ne $dir} {
-        skip $dir "a link to [realpath $dir], read there"
+# Every name: entry(KEY) is {path type small}, small "-" unless the file
+# may be a .so page; at(PATH) is the key of the file at PATH.
+foreach item [lsort [split [string trimright $found \0] \0]] {
+    if {![regexp {^(.)(.) (\S+) (.*)$} $item -> type leads size rel]} continue
+    set p [split $rel /]
+    set path $root/$rel
+    set f [lindex $p end]
+    set m [lindex $p end-1]
+    set loc [lrange $p 0 end-2]
+    if {[llength $p] < 2 || ![string match man?* $m] || [string match man* [lindex $loc 0]]} {
+        if {$type eq "l" && $leads eq "d"} {skip $path "a link to a directory, read where it leads"}
         continue
     }
-    foreach f [lsort [glob -nocomplain -tails -directory $dir * .*]] {
-        if {$f in {. ..}} continue
-        set path $dir/$f
-        file lstat $path st
-        if {$st(type) eq "directory"} continue
-        set b [base $f]
-        if {[string index $f 0] eq "." || ![regexp {^.+\.[^.]+$} $b]} {
-            skip $path "not named NAME.SECTION"
-            continue
-        }
-        set key [join [list {*}$loc $m $b] /]
-        if {[info exists entry($key)]} {
-            skip $path "the same page as [lindex $entry($key) 0]"
-            continue
-        }
-        set entry($key) [list $path $st(type) $st(size)]
-        set at($path) $key
+    if {$loc in {index.md refused.md} || [string index $loc 0] eq "."} {
+        skip $path "in a locale the site cannot hold"
+        continue
     }
+    set b [base $f]
+    if {[string index $f 0] eq "." || ![regexp {^.+\.[^.]+$} $b]} {
+        skip $path "not named NAME.SECTION"
+        continue
+    }
+    set key [join [list {*}$loc $m $b] /]
+    if {[info exists entry($key)]} {
+        skip $path "the same page as [lindex $entry($key) 0]"
+        continue
+    }
+    set entry($key) [list $path [expr {$type eq "l" ? "link" : "file"}] $size]
+    set at($path) $key
 }
 
 # What a .so page includes, or "": a small file whose one line that is
@@ -135,12 +150,12 @@ foreach key [array names entry] {
         } elseif {[info exists at($r)]} {
             set to($key) $at($r)
         } else {
-            set entry($key) [list $r file [file size $r]]
+            set entry($key) [list $r file -]
         }
     } elseif {$type ne "file"} {
         skip $path "not a file"
         unset entry($key)
-    } elseif {$size < 512} {
+    } elseif {$size ne "-"} {
         set t [includes $key $path]
         if {$t ne "" && $t ne $key} {set to($key) $t; set so($key) 1}
     }
@@ -173,40 +188,33 @@ foreach key [lsort [array names entry]] {
     if {$f eq $key} {
         set kind page
         set list($ek) [list $ek [enc [lindex $entry($key) 0]] -]
+        set own($ek) [lindex $entry($key) 0]
     } elseif {[info exists so($key)]} {
         set kind so
         set list($ek) [list $ek [enc [lindex $entry($f) 0]] [enc $f]]
+        set own($ek) [lindex $entry($key) 0]
     } else {
         set kind alias
     }
-    append pages "$ek $kind [enc $f]\n"
+    append pages [list $key $kind $f] \n
+    # The names a cross-reference may find, by locale, directory and name.
+    set p [split $key /]
+    regexp {^(.*)\.([^.]*)$} [lindex $p end] -> name sec
+    lappend names([join [lrange $p 0 end-1] /]/$name) $sec $f
 }
-file mkdir $build/src $build/tools $build/bucket $build/raw $build/meta $build/pending
 update $build/pages $pages
 set s ""
-foreach item $skipped {append s [enc [lindex $item 0]] " " [enc [lindex $item 1]] \n}
+foreach n [lsort [array names names]] {append s [list $n [lsort -stride 2 -index 0 $names($n)]] \n}
+update $build/names $s
+set s ""
+foreach item $skipped {append s [list {*}$item] \n}
 update $build/skipped $s
 
-# The links make follows: one per page, and the tools.
+# The links make follows, one per page.
 foreach l [glob -nocomplain -tails -directory $build/src *] {
     if {![info exists list($l)]} {file delete $build/src/$l}
 }
-proc link {name target} {
-    if {![catch {file readlink $name} old] && $old eq $target} return
-    file delete $name
-    file link -symbolic $name $target
-}
-foreach ek [array names list] {
-    lassign $list($ek) - src dep
-    set own [expr {$dep eq "-" ? [dec $src] : [lindex $entry([dec $ek]) 0]}]
-    link $build/src/$ek $own
-}
-set tools {}
-foreach t [list $roffscript {*}$renderer] {
-    set n [expr {$t eq $roffscript ? "roffscript" : [file tail $t]}]
-    link $build/tools/$n [file normalize $t]
-    lappend tools tools/$n
-}
+foreach ek [array names list] {link $build/src/$ek $own($ek)}
 
 # The buckets: a page's is fixed by its key, so that a page added or
 # removed changes the list of its own bucket alone.
@@ -215,10 +223,10 @@ foreach ek [array names list] {
 }
 set mk "# Written by site-scan.tcl; make runs it in the build's directory.\n"
 append mk ".SUFFIXES:\n.DELETE_ON_ERROR:\n"
-append mk "render := [lsearch -all -inline -not -regexp $tools {site-(?:finish|scan)}]\n"
+append mk "render := [lsearch -all -inline -not -regexp [dict keys $tools] {site-(?:finish|scan)}]\n"
 append mk "all: finish\n"
 set stamps [lmap b [lsort [array names bucket]] {string cat bucket/$b}]
-append mk "finish: pages skipped $stamps tools/site-finish.tcl tools/site-lib.tcl\n"
+append mk "finish: pages names skipped $stamps tools/site-finish.tcl tools/site-lib.tcl\n"
 append mk "\t@tclsh tools/site-finish.tcl\n"
 foreach b [lsort [array names bucket]] {
     set text ""
@@ -237,6 +245,7 @@ foreach f [glob -nocomplain -tails -directory $build/bucket *] {
     if {![info exists bucket([lindex [split $f .] 0])]} {file delete $build/bucket/$f}
 }
 update $build/Makefile $mk
+put $build/scan.sig $sig
 set n [llength [array names list]]
 puts stderr "site: [llength [array names entry]] names in $tree: $n pages,\
     [expr {[llength [array names entry]] - $n}] aliases; [llength $skipped] left out"
