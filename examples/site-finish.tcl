@@ -215,7 +215,8 @@ set pending {}
 foreach p [glob -nocomplain pending/*] {
     foreach ek [split [slurp $p] \n] {if {$ek ne ""} {dict set pending [dec $ek] 1}}
 }
-foreach d [glob -nocomplain -directory raw -types hidden .site-tmp.*] {file delete $d}
+# What a render stopped halfway left aside.
+foreach d [glob -nocomplain -types hidden {{raw,meta,bucket}/.site-tmp.*}] {file delete $d}
 
 # The names of the tree, where they changed: every page's links looked
 # up again, every line of the indexes made again.
