@@ -2,11 +2,13 @@
 # every .md file under SITE goes through cmark, and each href in its HTML
 # that names no scheme is a file of the site, relative to the page.
 # Counts the links that find a file and those that find none, then
-# follows them from SITE/index.md and counts the .md files never reached.
-# Prints one line of counts, and the first few faults, one per line.
-# Usage: tclsh site-links.tcl SITE
+# follows them from SITE/index.md, or from the page START, and counts the
+# .md files never reached.  Prints one line of counts, and the first few
+# faults, one per line.
+# Usage: tclsh site-links.tcl SITE [START]
 encoding system iso8859-1
 set site [file normalize [lindex $argv 0]]
+set start [file join $site [expr {[llength $argv] > 1 ? [lindex $argv 1] : "index.md"}]]
 proc walk {dir} {
     set files [glob -nocomplain -directory $dir -types f *.md]
     foreach d [glob -nocomplain -directory $dir -types d *] {lappend files {*}[walk $d]}
@@ -31,8 +33,8 @@ foreach p $pages {
         if {[file exists $t]} {incr found; lappend edges($p) $t} else {lappend missing "$p -> $href"}
     }
 }
-set seen([file join $site index.md]) 1
-set todo [list [file join $site index.md]]
+set seen($start) 1
+set todo [list $start]
 while {[llength $todo]} {
     set p [lindex $todo end]
     set todo [lrange $todo 0 end-1]
@@ -42,6 +44,6 @@ while {[llength $todo]} {
     }
 }
 set unreached [lmap p $pages {expr {[info exists seen($p)] ? [continue] : $p}}]
-puts "[llength $pages] pages; links: $found to files of the site, [llength $missing] to none, $web to the web; [llength $unreached] pages not reached from index.md"
+puts "[llength $pages] pages; links: $found to files of the site, [llength $missing] to none, $web to the web; [llength $unreached] pages not reached from [file tail $start]"
 foreach m [lrange $missing 0 9] {puts "no file: $m"}
 foreach u [lrange $unreached 0 9] {puts "not reached: $u"}
