@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks examples/site.sh on a small tree made here: cross-references
 # found as man finds pages (a longer section, an alias, a .so page, the
-# page's own locale then English) and text where no page is; a name make
+# page's own locale, its language, then English) and text where no page is; a name make
 # would misread; the indexes and the list of pages not shown, a refused
 # page with roffscript's message; a page rendered in the build as
 # markdown.tcl renders it alone; a rebuild after one page changed renders
@@ -30,7 +30,7 @@ build() {
 has() { grep -qF -- "$2" "site/$1" || fail "site/$1 lacks $2"; }
 lacks() { ! grep -qF -- "$2" "site/$1" || fail "site/$1 has $2"; }
 
-mkdir -p tree/man1 tree/man3 tree/man7 tree/de/man1
+mkdir -p tree/man1 tree/man3 tree/man7 tree/de/man1 tree/pt/man1 tree/pt_BR/man1
 # A page, its title, its NAME line, the pages it names.  A comment makes
 # it larger than a .so page can be, so that a change to it leaves the
 # list of the tree's names as it was and is seen by make alone.
@@ -48,6 +48,8 @@ page man3/rpc_soc.3t 'RPC 3t' 'rpc_soc \- remote calls' 'ls (1)'
 gzip -n tree/man3/rpc_soc.3t
 page man7/intro.7 'INTRO 7' 'intro \- the manual'
 page de/man1/ls.1 'LS 1' 'ls \- Verzeichnisinhalte auflisten' 'intro (7)' 'ls (1)'
+page pt/man1/cp.1 'CP 1' 'cp \- copia arquivos'
+page pt_BR/man1/mv.1 'MV 1' 'mv \- move arquivos' 'cp (1)'
 page 'man1/a b$c#d:e%f;g=h.1' 'ODD 1' 'odd \- a name make would misread'
 printf '.so man1/ls.1\n' > tree/man1/dir.1
 ln -s ../man1/ls.1 tree/man3/dirent.3
@@ -63,6 +65,7 @@ has man1/ls.1.md 'nowhere**(1)'
 lacks man1/ls.1.md 'nowhere.1.md'
 has de/man1/ls.1.md '(../../man7/intro.7.md)'
 has de/man1/ls.1.md '(ls.1.md)'
+has pt_BR/man1/mv.1.md '(../../pt/man1/cp.1.md)'
 has man3/rpc_soc.3t.md '(../man1/ls.1.md)'
 # A .so page shows the page it includes; a link is no page.
 cmp -s site/man1/dir.1.md site/man1/ls.1.md || fail "dir.1.md does not show ls.1"
