@@ -1,30 +1,23 @@
-# outline.tcl prints a page's section headings and, indented under them,
-# the tags of its tagged paragraphs (.TP, .IP): the options it documents.
+# outline.tcl prints a page's section headings and, under them, the tags of
+# its tagged paragraphs (.TP): the options it documents.
 #     roffscript page.1 | tclsh outline.tcl
 # The page is a stranger's text.  Its script runs in a safe interpreter in
 # which every command but the script's eight is hidden and every namespace
 # deleted, and each line is taken apart as a list, which substitutes and
-# nests nothing: the words reach the procs below as they are, and no line
-# can call anything else or nest without bound.
+# nests nothing: no line can call anything else or nest without bound.
 set safe [interp create -safe]
-foreach cmd [$safe eval {info commands}] {$safe hide $cmd}
+foreach c [$safe eval {info commands}] {$safe hide $c}
 $safe invokehidden namespace delete {*}[$safe invokehidden namespace children ::]
-foreach cmd {macro macro2 text font char dash tab newline} {interp alias $safe $cmd {} $cmd}
-
-# A macro's words keep their escapes: the commonest few, made plain.
-proc plain {s} {string map {\\- - \\& {} \\e \\} [regsub -all {\\f(\(..|.)} $s {}]}
-set tag 0; set line ""   ;# tag is 1 on the line after .TP, which is its tag
+foreach c {macro macro2 text font char dash tab newline} {interp alias $safe $c {} $c}
+set tag 0; set line ""   ;# tag: the line after .TP, which is the tag
 proc macro {name args} {
-    if {$::tag} {puts "  [plain [join $args [expr {[string length $name] == 2 ? {} : { }}]]]"}
-    if {$name eq "SH"} {puts [plain [join $args]]}
-    if {$name eq "IP" && [lindex $args 0] ni {{} \\(bu}} {puts "  [plain [lindex $args 0]]"}
+    set glue [expr {[regexp {^[BIR]{2}$} $name] ? "" : " "}]   ;# .BR, .IR: words run together
+    set words [string map {\\- - \\fB {} \\fI {} \\fR {} \\fP {}} [join $args $glue]]
+    if {$name eq "SH"} {puts $words} elseif {$::tag} {puts "  $words"}
     set ::tag [expr {$name eq "TP"}]
 }
-proc macro2 {name args} {macro $name {*}$args}
+proc macro2 {name args} {}
 proc text {s} {append ::line $s}
-proc dash {} {text -}
-proc tab {} {text " "}
-proc font {f} {}; proc char {c} {}
+proc dash {} {text -}; proc tab {} {text " "}; proc font {f} {}; proc char {c} {}
 proc newline {} {if {$::tag} {puts "  $::line"}; set ::tag 0; set ::line ""}
-
 while {[gets stdin l] >= 0} {$safe eval [lrange $l 0 end]}
