@@ -13,6 +13,7 @@
 #include "escapes.h"
 #include "messages.h"
 #include "output.h"
+#include "text_run.h"
 #include "words.h"
 
 #include <cstring>
