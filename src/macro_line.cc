@@ -37,23 +37,26 @@ static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kMaxLineLength + kNum
                   kOutputBlockSize,
               "the longest macro line must fit in the output block");
 
-// Where the word that starts at `word` ends: at the byte that stopped it,
-// or at the line's NUL.  `*start` is where its content starts, and
-// `*unclosed` says that a double quote opened it and none closed it.
-const char *word_end(const char *word, const char **start, bool *unclosed)
+// A word of a macro line: where its content starts, where it ends (at the
+// byte that stopped it, or at the line's NUL), and whether a double quote
+// opened it and none closed it.
+struct Word {
+    const char *start;
+    const char *end;
+    bool unclosed;
+};
+
+// The word that starts at `word`.
+Word word_at(const char *word)
 {
-    *unclosed = false;
     if (*word == '"') {
-        *start = word + 1;
-        const char *p = *start;
+        const char *p = word + 1;
         while (*p != '\0' && *p != '"')
             ++p;
-        *unclosed = *p == '\0';
-        return p;
+        return {word + 1, p, *p == '\0'};
     }
     // The first byte belongs to the word whatever it is; from the second
     // on, each apostrophe turns protection of whitespace on or off.
-    *start = word;
     bool is_protected = false;
     const char *p = word + 1;
     for (; *p != '\0'; ++p) {
@@ -62,7 +65,7 @@ const char *word_end(const char *word, const char **start, bool *unclosed)
         else if (!is_protected && is_space(*p))
             break;
     }
-    return p;
+    return {word, p, false};
 }
 
 // Calls `take_word(start, end, unclosed)` for each word of the macro call
@@ -73,10 +76,9 @@ void for_each_word(const char *line, TakeWord take_word)
 {
     const char *p = line + 1;
     for (;;) {
-        const char *start;
-        bool unclosed;
-        p = word_end(p, &start, &unclosed);
-        take_word(start, p, unclosed);
+        Word word = word_at(p);
+        p = word.end;
+        take_word(word.start, p, word.unclosed);
         if (*p == '\0')
             break;
         // Step over the closing quote or the whitespace that ended the word,
@@ -122,7 +124,9 @@ bool macro_line_may_fail(const char *line, const char *end, LineSuspects seen)
     return open;
 }
 
-void translate_macro_line(const char *line, std::size_t extent)
+// Kept out of the line finder's loop, which every line goes through, so that
+// a text line is not made to save the registers that a macro line needs.
+__attribute__((noinline)) void translate_macro_line(const char *line, std::size_t extent)
 {
     if (!is_call(line))
         return;

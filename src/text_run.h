@@ -1,6 +1,9 @@
 // Quoting a run of plain text, the bulk of a page, and the table of how
 // each byte is written inside a word, which put_word shares.  Kept in a
-// header so that the text translator can hold the quoting in its own loop.
+// header so that the text translator can hold the quoting in its own loop:
+// it is built once for each way of quoting, and the way the processor
+// allows is chosen when the program starts, from what the C library found
+// of the processor as it loaded the program (text_line.cc).
 
 #ifndef ROFFSCRIPT_TEXT_RUN_H
 #define ROFFSCRIPT_TEXT_RUN_H
@@ -70,7 +73,7 @@ static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's 
 
 #ifdef ROFFSCRIPT_SSSE3
 // Quoting sixteen bytes at a time, where the processor can shuffle bytes
-// (every x86-64 made since about 2008; it is asked once, at start-up).
+// (every x86-64 made since about 2008, though not every one).
 //
 // Each byte is classified by two table look-ups, one by its low four bits
 // and one by its high four, whose results are ANDed: a byte has a class bit
@@ -83,11 +86,6 @@ static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's 
 // in which to put down the eight bytes and a backslash before each quoted
 // one.  No branch depends on where the blanks are, which a processor cannot
 // guess; only the end of the run is a branch, taken once.
-inline const bool has_ssse3 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3") != 0;
-}();
-
 struct Expansions {
     // Indexes 0 to 7 pick the eight bytes, 8 to 15 a backslash, and 0x80
     // puts down a zero in the unused tail.
@@ -148,25 +146,25 @@ inline char *quote_run_ssse3(char *out, const unsigned char **run)
     const __m128i by_high_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByHighHalf));
     const __m128i quoted_classes = _mm_set1_epi8(static_cast<char>(kQuotedClasses));
     const __m128i end_classes = _mm_set1_epi8(static_cast<char>(kEndClasses));
+    // Added to a byte with saturation, it sets the high bit of every byte
+    // that is not zero.
+    const __m128i high_bit_unless_zero = _mm_set1_epi8(0x7f);
     const __m128i low_four_bits = _mm_set1_epi8(0x0f);
     const __m128i backslashes = _mm_set1_epi8('\\');
-    const __m128i zero = _mm_setzero_si128();
     char *o = out;
     for (;;) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         __m128i low = _mm_and_si128(bytes, low_four_bits);
         __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_four_bits);
         __m128i classes = _mm_and_si128(_mm_shuffle_epi8(by_low_half, low), _mm_shuffle_epi8(by_high_half, high));
-        // A byte's bit is set where it has none of the wanted classes.
-        __m128i not_quoted = _mm_cmpeq_epi8(_mm_and_si128(classes, quoted_classes), zero);
-        __m128i not_end = _mm_cmpeq_epi8(_mm_and_si128(classes, end_classes), zero);
-        unsigned quoted = static_cast<unsigned>(_mm_movemask_epi8(not_quoted)) ^ 0xffffU;
-        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(not_end)) ^ 0xffffU;
-        unsigned kept = 16;
-        if (ends != 0) {
-            kept = static_cast<unsigned>(__builtin_ctz(ends));
-            quoted &= (1U << kept) - 1;
-        }
+        unsigned quoted = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_adds_epu8(_mm_and_si128(classes, quoted_classes), high_bit_unless_zero)));
+        unsigned ends = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_adds_epu8(_mm_and_si128(classes, end_classes), high_bit_unless_zero)));
+        // The bytes kept are those before the first end, all sixteen where
+        // there is none.
+        unsigned kept = static_cast<unsigned>(__builtin_ctz(ends | 0x10000U));
+        quoted &= ~ends & (ends - 1);
         unsigned first = quoted & 0xff;
         unsigned second = quoted >> 8;
         __m128i spread_first = _mm_shuffle_epi8(_mm_unpacklo_epi64(bytes, backslashes),
@@ -189,20 +187,30 @@ inline char *quote_run_ssse3(char *out, const unsigned char **run)
 
 }  // namespace text_run
 
+// The two ways of quoting a run, for put_text_run: a byte at a time, and
+// sixteen at a time where the processor can shuffle bytes.
+struct PortableQuoting {
+    static char *quote(char *out, const unsigned char **run) { return text_run::quote_run(out, run); }
+};
+#ifdef ROFFSCRIPT_SSSE3
+struct Ssse3Quoting {
+    __attribute__((target("ssse3"))) static char *quote(char *out, const unsigned char **run)
+    {
+        return text_run::quote_run_ssse3(out, run);
+    }
+};
+#endif
+
 // Puts the text command for the run that starts at `*run` at `out`, returns
 // the end, and moves `*run` to where the run ended; the run takes every byte
 // up to the next backslash or the end of the line, tabs after its first byte
 // included, and its first byte is neither.  The command needs room for its
 // bytes quoted and kTextRunOverwrite more, which may be written over.
+template <typename Quoting>
 inline char *put_text_run(char *out, const char **run)
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(*run);
-    out = put_literal(out, "text ");
-#ifdef ROFFSCRIPT_SSSE3
-    out = text_run::has_ssse3 ? text_run::quote_run_ssse3(out, &p) : text_run::quote_run(out, &p);
-#else
-    out = text_run::quote_run(out, &p);
-#endif
+    out = Quoting::quote(put_literal(out, "text "), &p);
     *out++ = '\n';
     *run = reinterpret_cast<const char *>(p);
     return out;
