@@ -37,6 +37,23 @@ static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kMaxLineLength + kNum
                   kOutputBlockSize,
               "the longest macro line must fit in the output block");
 
+// What each byte is to a word that no double quote opened: inside it, its
+// end (the line's NUL, or whitespace unless apostrophes protect it), or an
+// apostrophe, which turns that protection on or off.
+enum : unsigned char { kInsideWord, kEndOfLine, kWhitespace, kApostrophe };
+struct WordStops {
+    unsigned char of[256] = {};
+    constexpr WordStops()
+    {
+        for (int byte = 0; byte < 256; ++byte)
+            if (is_space_byte(static_cast<unsigned char>(byte)))
+                of[byte] = kWhitespace;
+        of[0] = kEndOfLine;
+        of[static_cast<unsigned char>('\'')] = kApostrophe;
+    }
+};
+constexpr WordStops kWordStops;
+
 // A word of a macro line: where its content starts, where it ends (at the
 // byte that stopped it, or at the line's NUL), and whether a double quote
 // opened it and none closed it.
@@ -56,13 +73,18 @@ Word word_at(const char *word)
         return {word + 1, p, *p == '\0'};
     }
     // The first byte belongs to the word whatever it is; from the second
-    // on, each apostrophe turns protection of whitespace on or off.
+    // on, each apostrophe turns protection of whitespace on or off.  Most
+    // bytes are none of the three that matter, and are passed over by one
+    // look-up each.
     bool is_protected = false;
     const char *p = word + 1;
-    for (; *p != '\0'; ++p) {
-        if (*p == '\'')
+    for (;; ++p) {
+        unsigned char kind = kWordStops.of[static_cast<unsigned char>(*p)];
+        if (kind == kInsideWord)
+            continue;
+        if (kind == kApostrophe)
             is_protected = !is_protected;
-        else if (!is_protected && is_space(*p))
+        else if (kind == kEndOfLine || !is_protected)
             break;
     }
     return {word, p, false};
