@@ -141,6 +141,7 @@ template <typename Quoting>
 inline void translate_text_line_with(const char *line, std::size_t extent)
 {
     char *out = output_space(kTextRoomPerLineByte * extent + kTextRoomPerLine);
+    const Quoting quoting;
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
@@ -149,7 +150,7 @@ inline void translate_text_line_with(const char *line, std::size_t extent)
         } else if (*p == '\\') {
             out = translate_escape(out, &p, line + extent);
         } else {
-            out = put_text_run<Quoting>(out, &p);
+            out = put_text_run(quoting, out, &p);
         }
     }
     output_advance(put_literal(out, "newline\n"));

@@ -12,6 +12,7 @@
 #include "output.h"
 #include "words.h"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(ROFFSCRIPT_PORTABLE)
@@ -112,8 +113,11 @@ struct Expansions {
 };
 inline constexpr Expansions kExpansions;
 
+// The quoted classes are the low bits, and the two ends the high ones, so
+// that one add brings either end's bit to the top, where the processor
+// gathers a mask from.
 enum : unsigned char {
-    kControlSpace = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16,
+    kControlSpace = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kBackslash = 0x40, kNul = 0x80,
     kQuotedClasses = kControlSpace | kBlankQuoteDollar | kSemicolonBracketBrace,
     kEndClasses = kNul | kBackslash
 };
@@ -138,46 +142,80 @@ constexpr bool class_tables_match_word_bytes()
 }
 static_assert(class_tables_match_word_bytes(), "the vector tables must quote exactly kQuotedBytes");
 
+// Whether the loop below reads the classes rightly: a byte with any class
+// gets the high bit from a saturating add of 0x7f, and only an end gets it
+// from a wrapping add of 0x40.
+constexpr bool class_masks_read_right()
+{
+    for (int byte = 0; byte < 256; ++byte) {
+        unsigned classes = kClassesByLowHalf[byte & 0xf] & kClassesByHighHalf[byte >> 4];
+        bool end = (classes & kEndClasses) != 0;
+        if ((std::min(classes + 0x7fU, 0xffU) >= 0x80) != (classes != 0) || (((classes + 0x40U) & 0x80) != 0) != end)
+            return false;
+    }
+    return true;
+}
+static_assert(class_masks_read_right(), "each mask must take its bytes from the top bit");
+
+// For each count of bytes kept, from 0 to 16, the mask of those bytes.
+struct KeptMasks {
+    unsigned of[17] = {};
+    constexpr KeptMasks()
+    {
+        for (int kept = 0; kept <= 16; ++kept)
+            of[kept] = (1U << kept) - 1;
+    }
+};
+inline constexpr KeptMasks kKeptMasks;
+
+// The loop's constants, set once for a line's runs.
+struct Ssse3Constants {
+    __m128i by_low_half, by_high_half;
+    // Added to a byte with saturation, it sets the high bit of every byte
+    // that is not zero; with wrapping, the high bit of every end's byte.
+    __m128i any_class_to_high_bit, end_to_high_bit;
+    __m128i low_four_bits, backslashes;
+    __attribute__((target("ssse3"))) Ssse3Constants()
+        : by_low_half(_mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByLowHalf))),
+          by_high_half(_mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByHighHalf))),
+          any_class_to_high_bit(_mm_set1_epi8(0x7f)), end_to_high_bit(_mm_set1_epi8(0x40)),
+          low_four_bits(_mm_set1_epi8(0x0f)), backslashes(_mm_set1_epi8('\\'))
+    {
+    }
+};
+
 __attribute__((target("ssse3")))
-inline char *quote_run_ssse3(char *out, const unsigned char **run)
+inline char *quote_run_ssse3(const Ssse3Constants &k, char *out, const unsigned char **run)
 {
     const unsigned char *p = *run;
-    const __m128i by_low_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByLowHalf));
-    const __m128i by_high_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByHighHalf));
-    const __m128i quoted_classes = _mm_set1_epi8(static_cast<char>(kQuotedClasses));
-    const __m128i end_classes = _mm_set1_epi8(static_cast<char>(kEndClasses));
-    // Added to a byte with saturation, it sets the high bit of every byte
-    // that is not zero.
-    const __m128i high_bit_unless_zero = _mm_set1_epi8(0x7f);
-    const __m128i low_four_bits = _mm_set1_epi8(0x0f);
-    const __m128i backslashes = _mm_set1_epi8('\\');
     char *o = out;
     for (;;) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i low = _mm_and_si128(bytes, low_four_bits);
-        __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_four_bits);
-        __m128i classes = _mm_and_si128(_mm_shuffle_epi8(by_low_half, low), _mm_shuffle_epi8(by_high_half, high));
-        unsigned quoted = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_adds_epu8(_mm_and_si128(classes, quoted_classes), high_bit_unless_zero)));
-        unsigned ends = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_adds_epu8(_mm_and_si128(classes, end_classes), high_bit_unless_zero)));
+        __m128i low = _mm_and_si128(bytes, k.low_four_bits);
+        __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), k.low_four_bits);
+        __m128i classes = _mm_and_si128(_mm_shuffle_epi8(k.by_low_half, low), _mm_shuffle_epi8(k.by_high_half, high));
+        // The ends are marked with the quoted bytes, and the mask of bytes
+        // kept drops them.
+        unsigned quoted = static_cast<unsigned>(_mm_movemask_epi8(_mm_adds_epu8(classes, k.any_class_to_high_bit)));
+        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_add_epi8(classes, k.end_to_high_bit)));
         // The bytes kept are those before the first end, all sixteen where
         // there is none.
-        unsigned kept = static_cast<unsigned>(__builtin_ctz(ends | 0x10000U));
-        quoted &= ~ends & (ends - 1);
-        unsigned first = quoted & 0xff;
-        unsigned second = quoted >> 8;
-        __m128i spread_first = _mm_shuffle_epi8(_mm_unpacklo_epi64(bytes, backslashes),
-                                                _mm_load_si128(kExpansions.shuffle_of(first)));
-        __m128i spread_second = _mm_shuffle_epi8(_mm_unpackhi_epi64(bytes, backslashes),
-                                                 _mm_load_si128(kExpansions.shuffle_of(second)));
+        std::size_t kept = static_cast<std::size_t>(__builtin_ctz(ends | 0x10000U));
+        quoted &= kKeptMasks.of[kept];
+        std::size_t first = quoted & 0xff;
+        std::size_t second = quoted >> 8;
+        __m128i spread_first = _mm_shuffle_epi8(_mm_unpacklo_epi64(bytes, k.backslashes),
+                                                _mm_load_si128(kExpansions.shuffle_of(static_cast<unsigned>(first))));
+        __m128i spread_second = _mm_shuffle_epi8(_mm_unpackhi_epi64(bytes, k.backslashes),
+                                                 _mm_load_si128(kExpansions.shuffle_of(static_cast<unsigned>(second))));
+        std::size_t first_length = kExpansions.length[first];
         _mm_storeu_si128(reinterpret_cast<__m128i *>(o), spread_first);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + kExpansions.length[first]), spread_second);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + first_length), spread_second);
         // Each quoted byte kept adds its backslash; the two lengths count
         // eight bytes each, kept or not.
-        o += kept + kExpansions.length[first] + kExpansions.length[second] - 16;
+        o += first_length + kExpansions.length[second] + kept - 16;
         p += kept;
-        if (kept < 16)
+        if (kept != 16)
             break;
     }
     *run = p;
@@ -189,14 +227,16 @@ inline char *quote_run_ssse3(char *out, const unsigned char **run)
 
 // The two ways of quoting a run, for put_text_run: a byte at a time, and
 // sixteen at a time where the processor can shuffle bytes.
+// Each is set up once for a line and then quotes its runs.
 struct PortableQuoting {
-    static char *quote(char *out, const unsigned char **run) { return text_run::quote_run(out, run); }
+    char *quote(char *out, const unsigned char **run) const { return text_run::quote_run(out, run); }
 };
 #ifdef ROFFSCRIPT_SSSE3
 struct Ssse3Quoting {
-    __attribute__((target("ssse3"))) static char *quote(char *out, const unsigned char **run)
+    text_run::Ssse3Constants constants;
+    __attribute__((target("ssse3"))) char *quote(char *out, const unsigned char **run) const
     {
-        return text_run::quote_run_ssse3(out, run);
+        return text_run::quote_run_ssse3(constants, out, run);
     }
 };
 #endif
@@ -207,10 +247,10 @@ struct Ssse3Quoting {
 // included, and its first byte is neither.  The command needs room for its
 // bytes quoted and kTextRunOverwrite more, which may be written over.
 template <typename Quoting>
-inline char *put_text_run(char *out, const char **run)
+inline char *put_text_run(const Quoting &quoting, char *out, const char **run)
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(*run);
-    out = Quoting::quote(put_literal(out, "text "), &p);
+    out = quoting.quote(put_literal(out, "text "), &p);
     *out++ = '\n';
     *run = reinterpret_cast<const char *>(p);
     return out;
