@@ -151,6 +151,9 @@ inline void translate_text_line_with(const char *line, std::size_t extent)
             out = translate_escape(out, &p, line + extent);
         } else {
             out = put_text_run(quoting, out, &p);
+            // A run ends at a backslash or at the end of the line.
+            if (*p != '\0')
+                out = translate_escape(out, &p, line + extent);
         }
     }
     output_advance(put_literal(out, "newline\n"));
