@@ -96,6 +96,17 @@ __attribute__((always_inline)) inline bool scan_lines(char **line, char *end)
             start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
             continue;
         }
+        // Otherwise the lines that end before its first suspect byte are
+        // clean all the same, and counted at once.
+        if (skip_clean && !may_cut_escape && !has_quote) {
+            std::uint64_t suspects = masks.cutting | masks.quotes;
+            std::uint64_t head = masks.line_feeds & ((suspects & (0 - suspects)) - 1);
+            if (head != 0 && chunk + __builtin_ctzll(head) - start < kMaxLineLength) {
+                line_number += __builtin_popcountll(head);
+                start = chunk + (kChunkSize - 1 - __builtin_clzll(head)) + 1;
+                masks.line_feeds &= ~head;
+            }
+        }
         while (masks.line_feeds != 0) {
             std::uint64_t before = (masks.line_feeds & (0 - masks.line_feeds)) - 1;
             char *line_feed = chunk + __builtin_ctzll(masks.line_feeds);
@@ -122,6 +133,13 @@ __attribute__((always_inline)) inline bool scan_lines(char **line, char *end)
             start = line_feed + 1;
             may_cut_escape = false;
             has_quote = false;
+            // And so are those after its last suspect byte, which start in
+            // the chunk and are short.
+            if (skip_clean && (masks.cutting | masks.quotes) == 0 && masks.line_feeds != 0) {
+                line_number += __builtin_popcountll(masks.line_feeds);
+                start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
+                masks.line_feeds = 0;
+            }
         }
         may_cut_escape = may_cut_escape || masks.cutting != 0;
         has_quote = has_quote || masks.quotes != 0;
