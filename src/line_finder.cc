@@ -15,6 +15,7 @@
 #include "line_finder.h"
 
 #include "chunk_scan.h"
+#include "cpu_features.h"
 #include "messages.h"
 #include "run_state.h"
 #include "translators.h"
@@ -22,11 +23,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(ROFFSCRIPT_PORTABLE)
-#define ROFFSCRIPT_POPCNT 1
-#include <sys/platform/x86.h>
-#endif
 
 bool translate_every_line = false;
 
@@ -152,8 +148,8 @@ __attribute__((always_inline)) inline bool scan_lines(char **line, char *end)
 // population count of its line feeds: one instruction where the processor
 // has one, as the C library found when it loaded the program, and a
 // dozen of libgcc's otherwise.
-#ifdef ROFFSCRIPT_POPCNT
-const bool has_popcnt = CPU_FEATURE_ACTIVE(POPCNT);
+#ifdef ROFFSCRIPT_X86_FEATURES
+const bool has_popcnt = processor_has_popcnt();
 
 __attribute__((target("popcnt"))) bool scan_clean_lines_popcnt(char **line, char *end)
 {
@@ -163,7 +159,7 @@ __attribute__((target("popcnt"))) bool scan_clean_lines_popcnt(char **line, char
 
 bool scan_clean_lines(char **line, char *end)
 {
-#ifdef ROFFSCRIPT_POPCNT
+#ifdef ROFFSCRIPT_X86_FEATURES
     if (has_popcnt)
         return scan_clean_lines_popcnt(line, end);
 #endif

@@ -10,6 +10,7 @@
 
 #include "translators.h"
 
+#include "cpu_features.h"
 #include "escapes.h"
 #include "messages.h"
 #include "output.h"
@@ -18,9 +19,6 @@
 
 #include <cstring>
 
-#ifdef ROFFSCRIPT_SSSE3
-#include <sys/platform/x86.h>
-#endif
 
 namespace {
 
@@ -176,7 +174,7 @@ void translate_text_line_ssse3(const char *line, std::size_t extent)
 // the answer is read from there rather than asked again.
 void (*const translate_text_line_chosen)(const char *, std::size_t) =
 #ifdef ROFFSCRIPT_SSSE3
-    CPU_FEATURE_ACTIVE(SSSE3) ? translate_text_line_ssse3 :
+    processor_has_ssse3() ? translate_text_line_ssse3 :
 #endif
                                 translate_text_line_portable;
 
