@@ -168,6 +168,16 @@ if [ -n "$failing_call" ]; then
         expect "$format with no memory to start decoding (start ${start##*:})" 1 \
             "Couldn't read \"-\": out of memory"
     done
+    # A library that is loaded when its data is seen, and is missing, is
+    # named as the reason.
+    for missing in "bzip2:libbz2 cannot be loaded to read bzip2 data" \
+        "xz:liblzma cannot be loaded to read xz and lzma data"; do
+        format=${missing%%:*}
+        command -v "$format" >/dev/null || continue
+        "$format" -c <"$page" >"$work/in"
+        inject="$preload FAIL_CALL=dlopen:1:0"
+        expect "$format with its library missing" 1 "Couldn't read \"-\": ${missing#*:}"
+    done
     inject=
 fi
 
