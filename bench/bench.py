@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Measures roffscript against the I/O floor of reading its input twice.
 
-Usage: bench/bench.py [ROFFSCRIPT] [--runs N] [--tree-runs N] [--against BASELINE]
+Usage: bench/bench.py [ROFFSCRIPT] [--runs N] [--tree-runs N] [--pages N] [--against BASELINE]
+       bench/bench.py --help
 
 Builds its documents in bench/work (kept between runs): real manual pages
 from /usr/share/man concatenated to at least 90 MB, the same twice over,
@@ -11,20 +12,31 @@ with its output into a pipe, and in the same run the floor `cat F
 >/dev/null; cat F` into the same pipe, and roffscript reading the file
 through a pipe, taking turns several times, and prints the medians: MB/s
 of input, the ratio to the floor (the median of each round's ratio, and
-the ratio of the two medians beside it), the cost of piped input, peak
-resident memory and the program's own memory.  Ratios taken in one run are
+the ratio of the two medians beside it), the ratio to the honest floor
+`cat F >/dev/null; cat SCRIPT` (SCRIPT the page's script, made
+beforehand, so that the floor writes as many bytes as roffscript does),
+the cost of piped input, peak resident memory and the program's own
+memory.  Ratios taken in one run are
 what to compare: the machines are shared and absolute times drift.
 
 Compressed input has rows of its own: the real pages gzipped, read
 directly against `zcat F | roffscript` and `zcat F` alone, with their
-memory; and every installed .gz page converted one process a page, two at
-a time, against the same two yardsticks (--tree-runs rounds, 3 by default,
-since each takes a minute or so).
+memory.  Then the per-page round: --pages installed .gz pages (2000 by
+default) drawn from a fixed seed, each file once (`find -type f`, so a
+page with several names is not counted for each), converted one process
+a page, one at a time and two at a time (xargs -P2), against `true`
+(starting a process and nothing else), `zcat` and `mandoc -T tree` where
+it is installed, taking turns round by round (--tree-runs rounds, 3 by
+default).  It prints each one's cpu (user and system time of the whole
+run) and wall time a page, and roffscript's ratio to each, the median of
+each round's ratio.
 
 With --against, it instead times ROFFSCRIPT and another build, BASELINE,
 on the same documents, taking turns round by round, and prints the median
 of each round's ratio of the two: how much faster or slower a change made
-the program, from one run.
+the program, from one run.  The 90 MB page is timed into a pipe and into
+a regular file, each build's ratio to the honest floor beside it, and the
+per-page round compares the two builds' cpu and wall time a page.
 """
 
 import ctypes
@@ -152,22 +164,94 @@ def gzipped(paths):
     return made
 
 
-def run_once(command):
-    """Wall time of a shell command whose output goes into a pipe."""
+# Where a round writes into a regular file rather than a pipe.
+OUTPUT_FILE = os.path.join(WORK, "output.script")
+
+
+def run_once(command, into_file=False):
+    """Wall time of a shell command whose output goes into a pipe, or into a
+    regular file, made afresh each time."""
+    sink = f" >{OUTPUT_FILE}" if into_file else " | cat >/dev/null"
     start = time.perf_counter()
-    subprocess.run(["sh", "-c", command + " | cat >/dev/null"], check=True)
+    subprocess.run(["sh", "-c", command + sink], check=True)
     return time.perf_counter() - start
 
 
-def timed(commands, runs):
+def timed(commands, runs, into_file=False):
     """The wall times of each command, one a round.  The commands take turns,
     round by round, so that a machine that grows busier slows them all
     alike."""
     times = [[] for _ in commands]
     for _ in range(runs):
         for i, command in enumerate(commands):
-            times[i].append(run_once(command))
+            times[i].append(run_once(command, into_file))
     return times
+
+
+def script_of(roffscript, path):
+    """The script of the page at `path`, made once beforehand, for the
+    honest floor to write."""
+    script = path + ".script"
+    if not os.path.exists(script) or os.path.getmtime(script) < os.path.getmtime(path):
+        with open(script + ".part", "wb") as out:
+            subprocess.run([roffscript, path], stdout=out, check=True)
+        os.replace(script + ".part", script)
+    return script
+
+
+def sampled_pages(count):
+    """`count` installed .gz pages drawn from a fixed seed, each file once:
+    a page installed under several names (symbolic links) is one page."""
+    found = subprocess.run(["find", "/usr/share/man", "-type", "f", "-name", "*.gz"],
+                           capture_output=True, check=True).stdout.split(b"\n")
+    pages = sorted(p for p in found if p)
+    rng = random.Random(33)
+    return rng.sample(pages, min(count, len(pages)))
+
+
+def per_page_cpu_and_wall(command, pages, parallel):
+    """Runs `command PAGE` once a page, `parallel` at a time, its output into
+    /dev/null, and returns the cpu (user and system, of the whole run) and
+    the wall time a page."""
+    start = time.perf_counter()
+    xargs = subprocess.Popen(["xargs", "-0", "-n1", f"-P{parallel}"] + command, stdin=subprocess.PIPE,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    xargs.stdin.write(b"\0".join(pages))
+    xargs.stdin.close()
+    _, _, usage = os.wait4(xargs.pid, 0)
+    wall = time.perf_counter() - start
+    xargs.returncode = 0
+    cpu = usage.ru_utime + usage.ru_stime
+    return cpu / len(pages), wall / len(pages)
+
+
+def per_page_round(commands, pages, rounds):
+    """Each named command over the same pages, one at a time and two at a
+    time, taking turns round by round; prints each one's cpu and wall time
+    a page and the first one's ratio to each of the others, the median of
+    the rounds' ratios."""
+    for parallel in (1, 2):
+        cpu = {name: [] for name in commands}
+        wall = {name: [] for name in commands}
+        for _ in range(rounds):
+            for name, command in commands.items():
+                c, w = per_page_cpu_and_wall(command, pages, parallel)
+                cpu[name].append(c)
+                wall[name].append(w)
+        first = next(iter(commands))
+        print(f"{len(pages)} installed .gz pages, one process each, -P{parallel}:")
+        print(f"  {'command':<18} {'cpu ms':>8} {'wall ms':>8} {first + ' / it, cpu':>22} {'wall':>6}")
+        for name in commands:
+            print(f"  {name:<18} {statistics.median(cpu[name]) * 1000:8.3f} {statistics.median(wall[name]) * 1000:8.3f}"
+                  f" {median_ratio(cpu[first], cpu[name]):22.2f} {median_ratio(wall[first], wall[name]):6.2f}")
+
+
+def yardsticks(roffscript):
+    """The commands a page is measured against, those installed."""
+    commands = {"roffscript": [roffscript], "true": ["true"], "zcat": ["zcat"]}
+    if subprocess.run(["sh", "-c", "command -v mandoc"], stdout=subprocess.DEVNULL).returncode == 0:
+        commands["mandoc -T tree"] = ["mandoc", "-T", "tree"]
+    return commands
 
 
 def median_ratio(numerators, denominators):
@@ -229,7 +313,7 @@ def memory(roffscript, path, runs):
     return statistics.median(peaks), anonymous_at_exit(roffscript, path)
 
 
-def against(roffscript, baseline, paths, runs):
+def against(roffscript, baseline, paths, runs, pages, tree_runs):
     """Each document read by the two builds in turn; the ratio of their times."""
     q = lambda s: "'" + s.replace("'", "'\\''") + "'"
     print(f"{'document':<17} {'MB':>6} {'this s':>8} {'baseline s':>10} {'this/baseline':>13}"
@@ -241,16 +325,38 @@ def against(roffscript, baseline, paths, runs):
         mine, theirs = (statistics.median(t) for t in times)
         print(f"{name:<17} {size / MB:6.1f} {mine:8.3f} {theirs:10.3f} {median_ratio(times[0], times[1]):13.3f}"
               f" {memory(roffscript, path, runs)[0]:8.0f} {memory(baseline, path, runs)[0]:12.0f}")
+    # The 90 MB page into a pipe and into a regular file, with the honest
+    # floor in the same rounds.
+    path = paths["real.1"]
+    floor = f"{{ cat {q(path)} >/dev/null; cat {q(script_of(baseline, path))}; }}"
+    print()
+    print(f"{'real.1 into':<12} {'this s':>8} {'baseline s':>10} {'floor s':>8} {'this/baseline':>13}"
+          f" {'this/floor':>10} {'baseline/floor':>14}")
+    for into_file in (False, True):
+        times = timed([f"{q(roffscript)} {q(path)}", f"{q(baseline)} {q(path)}", floor], runs, into_file)
+        mine, theirs, low = (statistics.median(t) for t in times)
+        print(f"{'a file' if into_file else 'a pipe':<12} {mine:8.3f} {theirs:10.3f} {low:8.3f}"
+              f" {median_ratio(times[0], times[1]):13.3f} {median_ratio(times[0], times[2]):10.2f}"
+              f" {median_ratio(times[1], times[2]):14.2f}")
+    print()
+    per_page_round({"this": [roffscript], "baseline": [baseline]}, sampled_pages(pages), tree_runs)
 
 
 def main():
     args = sys.argv[1:]
+    if "--help" in args or "-h" in args:
+        print(__doc__.strip())
+        return
     baseline = None
     if "--against" in args:
         i = args.index("--against")
         baseline = os.path.abspath(args[i + 1])
         del args[i:i + 2]
-    runs, tree_runs = 5, 3
+    runs, tree_runs, pages = 5, 3, 2000
+    if "--pages" in args:
+        i = args.index("--pages")
+        pages = int(args[i + 1])
+        del args[i:i + 2]
     if "--runs" in args:
         i = args.index("--runs")
         runs = int(args[i + 1])
@@ -262,12 +368,12 @@ def main():
     roffscript = os.path.abspath(args[0] if args else os.path.join(HERE, "..", "build", "roffscript"))
     paths = documents(roffscript)
     if baseline is not None:
-        against(roffscript, baseline, paths, runs)
+        against(roffscript, baseline, paths, runs, pages, tree_runs)
         return
 
     q = lambda s: "'" + s.replace("'", "'\\''") + "'"
     print(f"{'document':<14} {'MB':>7} {'roffscript s':>12} {'floor s':>8} {'MB/s':>7} {'x floor':>7}"
-          f" {'med/med':>7} {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'own KiB':>7}")
+          f" {'med/med':>7} {'x honest':>8} {'pipe in s':>9} {'pipe/file':>9} {'peak KiB':>8} {'own KiB':>7}")
     results = {}
     for name, path in paths.items():
         size = os.path.getsize(path)
@@ -275,13 +381,14 @@ def main():
         subprocess.run([roffscript, path], stdout=subprocess.DEVNULL, check=True)  # warm the cache
         times = timed([f"{q(roffscript)} {q(path)}",
                        f"{{ cat {q(path)} >/dev/null; cat {q(path)}; }}",
-                       f"cat {q(path)} | {q(roffscript)}"], n)
-        mine, floor, piped = (statistics.median(t) for t in times)
+                       f"cat {q(path)} | {q(roffscript)}",
+                       f"{{ cat {q(path)} >/dev/null; cat {q(script_of(roffscript, path))}; }}"], n)
+        mine, floor, piped, _ = (statistics.median(t) for t in times)
         over_floor = median_ratio(times[0], times[1])
         peak, own = memory(roffscript, path, runs)
         results[name] = (size, mine, peak, own)
         print(f"{name:<14} {size / MB:7.1f} {mine:12.3f} {floor:8.3f} {size / MB / mine:7.0f} {over_floor:7.2f}"
-              f" {mine / floor:7.2f} {piped:9.3f} {median_ratio(times[2], times[0]):9.2f}"
+              f" {mine / floor:7.2f} {median_ratio(times[0], times[3]):8.2f} {piped:9.3f} {median_ratio(times[2], times[0]):9.2f}"
               f" {peak:8.0f} {own if own is not None else '-':>7}")
 
     print()
@@ -300,15 +407,8 @@ def main():
     small_gz, large_gz = results["small.1.gz"], results["real-twice.1.gz"]
     print(f"real-twice.1.gz over small.1.gz: peak {large_gz[2] - small_gz[2]:+.0f} KiB")
 
-    tree = "find /usr/share/man -name '*.gz' -print0 | xargs -0 -P2 -n1"
-    # Rejected pages make xargs fail; only the time counts here.
-    tree_times = timed([f"{{ {tree} {q(roffscript)} 2>/dev/null; true; }}",
-                        f"{{ {tree} sh -c 'zcat \"$1\" | {roffscript} 2>/dev/null' sh; true; }}",
-                        f"{{ {tree} zcat; true; }}"], tree_runs)
-    direct, piped, zcat = (statistics.median(t) for t in tree_times)
-    print(f"installed .gz pages, one process each, 2 at a time: direct {direct:.1f} s, zcat|roffscript"
-          f" {piped:.1f} s, zcat {zcat:.1f} s; direct/zcat|roffscript"
-          f" {median_ratio(tree_times[0], tree_times[1]):.2f}")
+    print()
+    per_page_round(yardsticks(roffscript), sampled_pages(pages), tree_runs)
 
     per_byte = {name: mine / size for name, (size, mine, _, _) in results.items()}
     print(f"dense-short per byte / real per byte: {per_byte['dense-short.1'] / per_byte['real.1']:.2f}")

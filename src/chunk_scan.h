@@ -70,7 +70,7 @@ inline std::uint64_t load_word(const char *bytes)
 
 // One bit for each of the 64 bytes at `chunk` that equals `byte`, the
 // first byte's at the low end.
-inline std::uint64_t chunk_mask(const char *chunk, char byte)
+__attribute__((always_inline)) inline std::uint64_t chunk_mask(const char *chunk, char byte)
 {
     std::uint64_t bits = 0;
 #ifdef ROFFSCRIPT_SSE2
@@ -93,7 +93,8 @@ inline std::uint64_t chunk_mask(const char *chunk, char byte)
 // The line feeds of the 64 bytes at `chunk`, as chunk_mask has them, and
 // whether any of the bytes is a parenthesis, a double quote or a NUL: the
 // candidates for suspect bytes.
-inline std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_candidates)
+__attribute__((always_inline)) inline std::uint64_t line_feeds_and_candidates(const char *chunk,
+                                                                            bool *has_candidates)
 {
     std::uint64_t line_feeds = 0;
 #ifdef ROFFSCRIPT_SSE2
@@ -129,7 +130,7 @@ inline std::uint64_t line_feeds_and_candidates(const char *chunk, bool *has_cand
 // this is compiled, so that the output pass does not even look for
 // candidates.
 template <bool skip_clean>
-Chunk classify_chunk(const char *chunk, const char *end)
+__attribute__((always_inline)) inline Chunk classify_chunk(const char *chunk, const char *end)
 {
     bool has_candidates;
     Chunk masks = {line_feeds_and_candidates(chunk, &has_candidates), 0, 0};

@@ -16,6 +16,13 @@
 // own state (zlib's a few tens of KiB, bzip2's and xz's what the data's
 // block or dictionary size asks for); the program only hands it blocks of
 // its own.
+//
+// libbz2 and liblzma serve a handful of installed pages, nearly all of them
+// gzip data, so they are loaded only when their data is seen: linked to the
+// program, they would be mapped and relocated for every page.  Each is
+// loaded whole (RTLD_NOW) into the program's global scope, and its calls
+// are looked up there, once a run; it stays loaded to the end of the run,
+// and what the loader holds for it is the C library's to give back.
 
 #include "decoders.h"
 
@@ -24,7 +31,58 @@
 #include <lzma.h>
 #include <zlib.h>
 
+#include <dlfcn.h>
+
 namespace {
+
+// The calls of libbz2 and liblzma that decoding makes, once loaded.
+struct Bzip2Calls {
+    decltype(&BZ2_bzDecompressInit) init = nullptr;
+    decltype(&BZ2_bzDecompress) decompress = nullptr;
+    decltype(&BZ2_bzDecompressEnd) end = nullptr;
+};
+Bzip2Calls bzip2;
+struct XzCalls {
+    decltype(&lzma_stream_decoder) stream_decoder = nullptr;
+    decltype(&lzma_alone_decoder) alone_decoder = nullptr;
+    decltype(&lzma_code) code = nullptr;
+    decltype(&lzma_end) end = nullptr;
+};
+XzCalls xz;
+
+template <typename Call>
+bool look_up(Call *call, const char *name)
+{
+    *call = reinterpret_cast<Call>(dlsym(RTLD_DEFAULT, name));
+    return *call != nullptr;
+}
+
+// Loads the library that decodes `kind`, unless it is loaded or linked.
+// Returns false, with a reason, when it cannot be.
+bool load_library_for(Compression kind, const char **reason)
+{
+    if (kind == Compression::kBzip2) {
+        if (bzip2.end != nullptr)
+            return true;
+        if (dlopen("libbz2.so.1.0", RTLD_NOW | RTLD_GLOBAL) == nullptr || !look_up(&bzip2.init, "BZ2_bzDecompressInit") ||
+            !look_up(&bzip2.decompress, "BZ2_bzDecompress") || !look_up(&bzip2.end, "BZ2_bzDecompressEnd")) {
+            bzip2 = Bzip2Calls{};
+            *reason = "libbz2 cannot be loaded to read bzip2 data";
+            return false;
+        }
+    } else if (kind == Compression::kXz || kind == Compression::kLzma) {
+        if (xz.end != nullptr)
+            return true;
+        if (dlopen("liblzma.so.5", RTLD_NOW | RTLD_GLOBAL) == nullptr || !look_up(&xz.stream_decoder, "lzma_stream_decoder") ||
+            !look_up(&xz.alone_decoder, "lzma_alone_decoder") || !look_up(&xz.code, "lzma_code") ||
+            !look_up(&xz.end, "lzma_end")) {
+            xz = XzCalls{};
+            *reason = "liblzma cannot be loaded to read xz and lzma data";
+            return false;
+        }
+    }
+    return true;
+}
 
 // The most that xz or lzma data may ask for.  Its header names the size of
 // its dictionary, up to 4 GiB, and a hostile page of twenty bytes would
@@ -55,7 +113,7 @@ bool start_gzip_member()
 bool start_bzip2_stream()
 {
     decoder.bzip2_stream = bz_stream{};
-    return BZ2_bzDecompressInit(&decoder.bzip2_stream, 0, 0) == BZ_OK;
+    return bzip2.init(&decoder.bzip2_stream, 0, 0) == BZ_OK;
 }
 
 // One xz stream at a time: its end is then seen here, and what follows it
@@ -63,13 +121,13 @@ bool start_bzip2_stream()
 bool start_xz_stream()
 {
     decoder.xz_stream = LZMA_STREAM_INIT;
-    return lzma_stream_decoder(&decoder.xz_stream, kXzMemoryLimit, 0) == LZMA_OK;
+    return xz.stream_decoder(&decoder.xz_stream, kXzMemoryLimit, 0) == LZMA_OK;
 }
 
 bool start_lzma_stream()
 {
     decoder.xz_stream = LZMA_STREAM_INIT;
-    return lzma_alone_decoder(&decoder.xz_stream, kXzMemoryLimit) == LZMA_OK;
+    return xz.alone_decoder(&decoder.xz_stream, kXzMemoryLimit) == LZMA_OK;
 }
 
 // Starts the library on a member or stream of the current kind.
@@ -178,7 +236,7 @@ DecodeStatus decode_bzip2(const unsigned char *in, std::size_t in_count, bool in
     decoder.bzip2_stream.avail_in = static_cast<unsigned>(in_count);
     decoder.bzip2_stream.next_out = out;
     decoder.bzip2_stream.avail_out = static_cast<unsigned>(out_size);
-    int result = BZ2_bzDecompress(&decoder.bzip2_stream);
+    int result = bzip2.decompress(&decoder.bzip2_stream);
     *consumed = in_count - decoder.bzip2_stream.avail_in;
     *produced = out_size - decoder.bzip2_stream.avail_out;
     if (result == BZ_STREAM_END) {
@@ -203,7 +261,7 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
     decoder.xz_stream.avail_in = in_count;
     decoder.xz_stream.next_out = reinterpret_cast<std::uint8_t *>(out);
     decoder.xz_stream.avail_out = out_size;
-    lzma_ret result = lzma_code(&decoder.xz_stream, input_ended ? LZMA_FINISH : LZMA_RUN);
+    lzma_ret result = xz.code(&decoder.xz_stream, input_ended ? LZMA_FINISH : LZMA_RUN);
     bool alone = decoder.compression == Compression::kLzma;
     *consumed = in_count - decoder.xz_stream.avail_in;
     *produced = out_size - decoder.xz_stream.avail_out;
@@ -244,6 +302,10 @@ DecodeStatus decode_xz(const unsigned char *in, std::size_t in_count, bool input
 
 bool start_decoding(Compression kind, const char **reason)
 {
+    // Until the library is loaded, there is nothing to end.
+    decoder.compression = Compression::kNone;
+    if (!load_library_for(kind, reason))
+        return false;
     decoder.compression = kind;
     decoder.member_ended = false;
     decoder.padding = false;
@@ -284,13 +346,14 @@ void end_decoding()
         inflateEnd(&decoder.gzip_stream);
         break;
     case Compression::kBzip2:
-        BZ2_bzDecompressEnd(&decoder.bzip2_stream);
+        bzip2.end(&decoder.bzip2_stream);
         break;
     case Compression::kXz:
     case Compression::kLzma:
-        lzma_end(&decoder.xz_stream);
+        xz.end(&decoder.xz_stream);
         break;
     default:
         break;
     }
 }
+

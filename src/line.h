@@ -16,7 +16,7 @@ constexpr int kMaxLineLength = 3999;
 constexpr std::size_t kLineOverread = 16;
 
 // Whitespace as the C locale's isspace has it; no byte from 0x80 up is.
-inline bool is_space_byte(unsigned char byte)
+constexpr bool is_space_byte(unsigned char byte)
 {
     return byte == ' ' || (byte >= '\t' && byte <= '\r');
 }

@@ -4,11 +4,12 @@
 // turned off, so the bytes go straight from the kernel into the caller's
 // block.  Where the checking pass starts is where the output pass must start
 // again, which need not be the start of the file.  Input that has no
-// position (a pipe, a terminal) is copied during the checking pass to a
-// temporary file, and the output pass reads that copy.
+// position (a pipe, a terminal) is copied during the checking pass, into a
+// block of memory while it fits and to a temporary file beyond (spool.cc),
+// and the output pass reads that copy.
 //
 // Compressed input is recognised by its first bytes and decoded during the
-// checking pass, which copies the page it holds to the temporary file too:
+// checking pass, which copies the page it holds the same way:
 // decoding a page costs more than reading it, so it is done once.  The
 // source reads the compressed data into a block of its own and feeds the
 // decoder from it.  Messages about the lines of compressed input are held
@@ -29,11 +30,11 @@
 
 namespace {
 
-// The input as given, and the stream that the current pass reads: the input
-// itself, or in the output pass the temporary copy.
+// The input as given, and whether the current pass reads the copy of it
+// rather than the input itself.
 struct Input {
     std::FILE *original = nullptr;
-    std::FILE *stream = nullptr;
+    bool reading_copy = false;
     std::fpos_t start{};     // where the checking pass started reading
     const char *name = "-";
     bool format_known = false;
@@ -66,7 +67,8 @@ void report_changed_file()
 // `*count` to their number, 0 at its end.
 bool read_raw(char *block, std::size_t size, std::size_t *count)
 {
-    if (read_stream(input.stream, block, size, count, &input.ended))
+    if (input.reading_copy ? read_spool(block, size, count)
+                           : read_stream(input.original, block, size, count, &input.ended))
         return true;
     report_input_errno();
     return false;
@@ -74,8 +76,8 @@ bool read_raw(char *block, std::size_t size, std::size_t *count)
 
 // Reads the first bytes of the input, at most `size`, into the compressed
 // block, and looks at them.  If they start compressed data, they stay there
-// as the first of it and decoding starts, with a temporary copy for the
-// output pass to read.
+// as the first of it and decoding starts, with a copy for the output pass
+// to read.
 bool recognise_input(std::size_t size)
 {
     std::size_t count;
@@ -93,8 +95,7 @@ bool recognise_input(std::size_t size)
         report_read_failure(input.name, reason);
         return false;
     }
-    if (!open_spool())
-        return false;
+    open_spool();
     input.decoding = true;
     hold_line_messages();
     if (!start_decoding(kind, &reason)) {
@@ -170,7 +171,7 @@ bool read_decoded(char *block, std::size_t size, std::size_t *got)
 bool open_source(std::FILE *stream, const char *name)
 {
     input = Input{};
-    input.original = input.stream = stream;
+    input.original = stream;
     input.name = name;
     // Every stream moves whole blocks of ours, so none needs a buffer of its
     // own: each read and write goes straight to the system.
@@ -184,7 +185,8 @@ bool open_source(std::FILE *stream, const char *name)
         report_input_errno();
         return false;
     }
-    return open_spool();
+    open_spool();
+    return true;
 }
 
 // Recognises compressed input by its first bytes and decodes it, and copies
@@ -233,8 +235,8 @@ bool read_for_output(char *block, std::size_t size, std::size_t *got)
     if (left == 0) {
         char past_end;
         if (!same_bytes_both_passes() ||
-            (input.stream == input.original &&
-             (!file_unchanged() || (!input.ended && std::fread(&past_end, 1, 1, input.stream) != 0)))) {
+            (!input.reading_copy &&
+             (!file_unchanged() || (!input.ended && std::fread(&past_end, 1, 1, input.original) != 0)))) {
             report_changed_file();
             return false;
         }
@@ -280,10 +282,11 @@ bool rewind_source()
         input.decoding = false;
     }
     if (spool_is_open()) {
-        input.stream = rewind_spool();
+        rewind_spool();
+        input.reading_copy = true;
         return true;
     }
-    if (std::fsetpos(input.stream, &input.start) != 0) {
+    if (std::fsetpos(input.original, &input.start) != 0) {
         report_input_errno();
         return false;
     }

@@ -10,9 +10,11 @@
 
 #include "translators.h"
 
+#include "cpu_features.h"
 #include "escapes.h"
 #include "messages.h"
 #include "output.h"
+#include "text_run.h"
 #include "words.h"
 
 #include <cstring>
@@ -128,9 +130,16 @@ bool text_line_may_fail(const char *line, const char *end, LineSuspects seen)
            (length >= 3 && end[-3] == '\\' && end[-2] == kCutShortSuspect);
 }
 
-void translate_text_line(const char *line, std::size_t extent)
+namespace {
+
+// The translator, built once for each way of quoting text runs; each pass
+// runs the one that the processor allows, chosen once as the program
+// starts.
+template <typename Quoting>
+inline void translate_text_line_with(const char *line, std::size_t extent)
 {
     char *out = output_space(kTextRoomPerLineByte * extent + kTextRoomPerLine);
+    const Quoting quoting;
     const char *p = line;
     while (*p != '\0') {
         if (*p == '\t') {
@@ -139,8 +148,39 @@ void translate_text_line(const char *line, std::size_t extent)
         } else if (*p == '\\') {
             out = translate_escape(out, &p, line + extent);
         } else {
-            out = put_text_run(out, &p);
+            out = put_text_run(quoting, out, &p);
+            // A run ends at a backslash or at the end of the line.
+            if (*p != '\0')
+                out = translate_escape(out, &p, line + extent);
         }
     }
     output_advance(put_literal(out, "newline\n"));
+}
+
+void translate_text_line_portable(const char *line, std::size_t extent)
+{
+    translate_text_line_with<PortableQuoting>(line, extent);
+}
+
+#ifdef ROFFSCRIPT_SSSE3
+__attribute__((target("ssse3"), flatten))
+void translate_text_line_ssse3(const char *line, std::size_t extent)
+{
+    translate_text_line_with<Ssse3Quoting>(line, extent);
+}
+#endif
+
+// The C library asked the processor what it has as it loaded the program;
+// the answer is read from there rather than asked again.
+void (*const translate_text_line_chosen)(const char *, std::size_t) =
+#ifdef ROFFSCRIPT_SSSE3
+    processor_has_ssse3() ? translate_text_line_ssse3 :
+#endif
+                                translate_text_line_portable;
+
+}  // namespace
+
+void translate_text_line(const char *line, std::size_t extent)
+{
+    translate_text_line_chosen(line, extent);
 }

@@ -5,193 +5,16 @@
 // kQuotedBytes get a backslash in front, and a backslash from the input is
 // doubled unless it starts a numbered character or a digit-width space
 // (escapes.cc reads those).
-// Text runs, the bulk of a page, are quoted sixteen bytes at a time where the
-// processor can; the byte-at-a-time table and the vector tables are both
-// checked against kQuotedBytes when this file is compiled.
+// Text runs, the bulk of a page, are quoted in text_run.h.
 
 #include "words.h"
 
-#include "line.h"
 #include "output.h"
+#include "text_run.h"
 
-#include <cstdint>
-#include <cstring>
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(ROFFSCRIPT_PORTABLE)
-#define ROFFSCRIPT_SSSE3 1
-#include <tmmintrin.h>
-#endif
-
-namespace {
-
-// How each byte value is written inside a word: the bytes to put down and
-// how many of them to keep.  A quoted byte gets a backslash in front; every
-// other byte is itself.  The backslash, which starts an escape inside a word,
-// and the NUL at the end of the line keep none: both end a text run.
-struct alignas(4) ByteEncoding {
-    char bytes[2];
-    unsigned char length;
-};
-
-struct ByteEncodings {
-    ByteEncoding of[256] = {};
-    constexpr ByteEncodings()
-    {
-        for (int byte = 1; byte < 256; ++byte)
-            of[byte] = {{static_cast<char>(byte), '\0'}, 1};
-        for (const char *byte = kQuotedBytes; *byte != '\0'; ++byte)
-            of[static_cast<unsigned char>(*byte)] = {{'\\', *byte}, 2};
-        of[static_cast<unsigned char>('\\')].length = 0;
-    }
-};
-constexpr ByteEncodings kWordBytes;
-
-// Puts a plain or quoted byte at `out` and returns the end.  Two bytes are
-// always put down, and the next byte writes over the second where only one
-// is kept: blanks come every few bytes in text, too often and too
-// irregularly for a branch to guess, and one store costs less than two.
-inline char *put_word_byte(char *out, const ByteEncoding &encoding)
-{
-    std::memcpy(out, encoding.bytes, sizeof encoding.bytes);
-    return out + encoding.length;
-}
-
-// Quotes the bytes from `*run` up to the first backslash or NUL at `out`,
-// returns the end, and moves `*run` to where the run stopped.
-char *quote_run(char *out, const unsigned char **run)
-{
-    const unsigned char *p = *run;
-    for (; kWordBytes.of[*p].length != 0; ++p)
-        out = put_word_byte(out, kWordBytes.of[*p]);
-    *run = p;
-    return out;
-}
-
-// The wide loop below puts down 32 bytes at a time, past the end of what it
-// keeps, and reads 16 at a time, past the run's NUL.
-static_assert(kTextRunOverwrite >= 32, "the wide loop puts down 32 bytes at a time");
-static_assert(kLineOverread >= 16, "the wide loop reads 16 bytes from the run's last one");
-
-#ifdef ROFFSCRIPT_SSSE3
-// Quoting sixteen bytes at a time, where the processor can shuffle bytes
-// (every x86-64 made since about 2008; it is asked once, at start-up).
-//
-// Each byte is classified by two table look-ups, one by its low four bits
-// and one by its high four, whose results are ANDed: a byte has a class bit
-// only if both of its halves name it.  The classes are the quoted bytes of
-// kWordBytes (tab, vertical tab, form feed, carriage return; blank, double
-// quote, dollar; semicolon, bracket, brace) and the two bytes that end a run
-// (NUL, backslash).  Then each half of the
-// sixteen bytes is spread out by one shuffle: the table of expansions holds,
-// for each of the 256 ways the quoted bytes may lie among eight, the order
-// in which to put down the eight bytes and a backslash before each quoted
-// one.  No branch depends on where the blanks are, which a processor cannot
-// guess; only the end of the run is a branch, taken once.
-const bool has_ssse3 = [] {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("ssse3") != 0;
-}();
-
-struct Expansions {
-    // Indexes 0 to 7 pick the eight bytes, 8 to 15 a backslash, and 0x80
-    // puts down a zero in the unused tail.
-    alignas(16) unsigned char shuffle[256][16] = {};
-    unsigned char length[256] = {};
-    const __m128i *shuffle_of(unsigned quoted) const
-    {
-        return reinterpret_cast<const __m128i *>(shuffle[quoted]);
-    }
-    constexpr Expansions()
-    {
-        for (int quoted = 0; quoted < 256; ++quoted) {
-            int j = 0;
-            for (int i = 0; i < 8; ++i) {
-                if ((quoted >> i) & 1)
-                    shuffle[quoted][j++] = static_cast<unsigned char>(8 + i);
-                shuffle[quoted][j++] = static_cast<unsigned char>(i);
-            }
-            length[quoted] = static_cast<unsigned char>(j);
-            while (j < 16)
-                shuffle[quoted][j++] = 0x80;
-        }
-    }
-};
-constexpr Expansions kExpansions;
-
-enum : unsigned char {
-    kControlSpace = 1, kBlankQuoteDollar = 2, kSemicolonBracketBrace = 4, kNul = 8, kBackslash = 16,
-    kQuotedClasses = kControlSpace | kBlankQuoteDollar | kSemicolonBracketBrace,
-    kEndClasses = kNul | kBackslash
-};
-alignas(16) constexpr unsigned char kClassesByLowHalf[16] = {
-    kBlankQuoteDollar | kNul, 0, kBlankQuoteDollar, 0, kBlankQuoteDollar, 0, 0, 0,
-    0, kControlSpace, 0, kControlSpace | kSemicolonBracketBrace, kControlSpace | kBackslash, kControlSpace, 0, 0};
-alignas(16) constexpr unsigned char kClassesByHighHalf[16] = {
-    kControlSpace | kNul, 0, kBlankQuoteDollar, kSemicolonBracketBrace, 0, kSemicolonBracketBrace | kBackslash, 0,
-    kSemicolonBracketBrace, 0, 0, 0, 0, 0, 0, 0, 0};
-
-// Whether the two tables give every byte value the classes that kWordBytes
-// gives it: quoted where it takes a backslash, an end where it ends a run.
-constexpr bool class_tables_match_word_bytes()
-{
-    for (int byte = 0; byte < 256; ++byte) {
-        unsigned classes = kClassesByLowHalf[byte & 0xf] & kClassesByHighHalf[byte >> 4];
-        if (((classes & kQuotedClasses) != 0) != (kWordBytes.of[byte].length == 2) ||
-            ((classes & kEndClasses) != 0) != (kWordBytes.of[byte].length == 0))
-            return false;
-    }
-    return true;
-}
-static_assert(class_tables_match_word_bytes(), "the vector tables must quote exactly kQuotedBytes");
-
-__attribute__((target("ssse3")))
-char *quote_run_ssse3(char *out, const unsigned char **run)
-{
-    const unsigned char *p = *run;
-    const __m128i by_low_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByLowHalf));
-    const __m128i by_high_half = _mm_load_si128(reinterpret_cast<const __m128i *>(kClassesByHighHalf));
-    const __m128i quoted_classes = _mm_set1_epi8(static_cast<char>(kQuotedClasses));
-    const __m128i end_classes = _mm_set1_epi8(static_cast<char>(kEndClasses));
-    const __m128i low_four_bits = _mm_set1_epi8(0x0f);
-    const __m128i backslashes = _mm_set1_epi8('\\');
-    const __m128i zero = _mm_setzero_si128();
-    char *o = out;
-    for (;;) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        __m128i low = _mm_and_si128(bytes, low_four_bits);
-        __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_four_bits);
-        __m128i classes = _mm_and_si128(_mm_shuffle_epi8(by_low_half, low), _mm_shuffle_epi8(by_high_half, high));
-        // A byte's bit is set where it has none of the wanted classes.
-        __m128i not_quoted = _mm_cmpeq_epi8(_mm_and_si128(classes, quoted_classes), zero);
-        __m128i not_end = _mm_cmpeq_epi8(_mm_and_si128(classes, end_classes), zero);
-        unsigned quoted = static_cast<unsigned>(_mm_movemask_epi8(not_quoted)) ^ 0xffffU;
-        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(not_end)) ^ 0xffffU;
-        unsigned kept = 16;
-        if (ends != 0) {
-            kept = static_cast<unsigned>(__builtin_ctz(ends));
-            quoted &= (1U << kept) - 1;
-        }
-        unsigned first = quoted & 0xff;
-        unsigned second = quoted >> 8;
-        __m128i spread_first = _mm_shuffle_epi8(_mm_unpacklo_epi64(bytes, backslashes),
-                                                _mm_load_si128(kExpansions.shuffle_of(first)));
-        __m128i spread_second = _mm_shuffle_epi8(_mm_unpackhi_epi64(bytes, backslashes),
-                                                 _mm_load_si128(kExpansions.shuffle_of(second)));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(o), spread_first);
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(o + kExpansions.length[first]), spread_second);
-        // Each quoted byte kept adds its backslash; the two lengths count
-        // eight bytes each, kept or not.
-        o += kept + kExpansions.length[first] + kExpansions.length[second] - 16;
-        p += kept;
-        if (kept < 16)
-            break;
-    }
-    *run = p;
-    return o;
-}
-#endif
-
-}  // namespace
+using text_run::kWordBytes;
+using text_run::ByteEncoding;
+using text_run::put_word_byte;
 
 bool takes_backslash(unsigned char byte)
 {
@@ -238,19 +61,5 @@ char *put_word(char *out, const char *start, int length)
             --remaining;
         }
     }
-    return out;
-}
-
-char *put_text_run(char *out, const char **run)
-{
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(*run);
-    out = put_literal(out, "text ");
-#ifdef ROFFSCRIPT_SSSE3
-    out = has_ssse3 ? quote_run_ssse3(out, &p) : quote_run(out, &p);
-#else
-    out = quote_run(out, &p);
-#endif
-    *out++ = '\n';
-    *run = reinterpret_cast<const char *>(p);
     return out;
 }

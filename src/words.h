@@ -24,14 +24,6 @@ constexpr char kQuotedBytes[] = "\t\v\f\r \"$;[{";
 char *put_word(char *out, const char *start, int length);
 constexpr std::size_t kWordRoomPerByte = 4;
 
-// Puts the text command for the run that starts at `*run` at `out`, returns
-// the end, and moves `*run` to where the run ended; the run takes every byte
-// up to the next backslash or the end of the line, tabs after its first byte
-// included, and its first byte is neither.  The command needs room for its
-// bytes quoted and kTextRunOverwrite more, which may be written over.
-char *put_text_run(char *out, const char **run);
-constexpr std::size_t kTextRunOverwrite = 32;
-
 // Whether put_word puts a backslash in front of `byte` (the backslash
 // itself, which it doubles or reads as an escape, aside).
 bool takes_backslash(unsigned char byte);

@@ -130,13 +130,18 @@ expect "lzma asking for 4 GiB" 1 "Couldn't read \"-\": lzma data that needs more
 { gzip -c <"$page"; echo more; } >"$work/in"
 expect "gzip, then other bytes" 1 "Couldn't read \"-\": trailing garbage after gzip data"
 
-# A compressed file named on the command line is copied as well, and fails
-# the same way where the copy cannot be made.
+# A compressed file named on the command line is copied as well: kept in
+# memory while it fits the copy's block (32 KiB), so that the small page
+# needs no temporary file, and failing the same way as piped input where a
+# larger one's copy cannot be made.
 gzip -c <"$page" >"$work/named.gz"
 : >"$work/in"
+"$roffscript" "$page" >"$work/script"
 export TMPDIR="$work/missing"
-expect "gzip file with nowhere for the copy" 1 "Couldn't create temporary file: No such file or directory" \
-    "$work/named.gz"
+expect "small gzip file with nowhere for a copy" 0 "" "$work/named.gz"
+for i in $(seq 80); do cat "$page"; done | gzip -c >"$work/large.gz"
+expect "larger gzip file with nowhere for the copy" 1 "Couldn't create temporary file: No such file or directory" \
+    "$work/large.gz"
 unset TMPDIR
 # A second gzip member whose first byte ends the second read of compressed
 # data: the program must keep it and wait for the next read before it can
@@ -168,6 +173,16 @@ if [ -n "$failing_call" ]; then
         inject="$preload FAIL_CALL=${start#*:}:12"
         expect "$format with no memory to start decoding (start ${start##*:})" 1 \
             "Couldn't read \"-\": out of memory"
+    done
+    # A library that is loaded when its data is seen, and is missing, is
+    # named as the reason.
+    for missing in "bzip2:libbz2 cannot be loaded to read bzip2 data" \
+        "xz:liblzma cannot be loaded to read xz and lzma data"; do
+        format=${missing%%:*}
+        command -v "$format" >/dev/null || continue
+        "$format" -c <"$page" >"$work/in"
+        inject="$preload FAIL_CALL=dlopen:1:0"
+        expect "$format with its library missing" 1 "Couldn't read \"-\": ${missing#*:}"
     done
     inject=
 fi

@@ -2,8 +2,10 @@
 // fail as a failing disk, a broken network file system, one without unnamed
 // files or a machine out of memory would make it fail:
 // FAIL_CALL=NAME:N:ERRNO makes the Nth call to NAME, counting from 1, fail
-// with that errno (and a second such plan after a comma, another call); a decompression library's start fails instead with the
-// library's own code for no memory.  A stream whose read fails is marked in
+// with that errno (and a second such plan after a comma, another call); a
+// decompression library's start fails instead with the library's own code
+// for no memory, and its loading as if it were missing.  A stream whose
+// read fails is marked in
 // error, as the C library marks it.  STOP_AT_CALL=NAME:N instead stops the
 // program with SIGSTOP as the Nth call to NAME begins, so that a test can
 // change the input at that moment and let it go on.  Only the program's own
@@ -126,6 +128,14 @@ extern "C" int open(const char *path, int flags, ...)
         va_end(arguments);
     }
     return fails_now("open") ? -1 : real_open(path, flags, mode);
+}
+
+// A decompression library that is not installed, where the program loads
+// one only when its data is seen.
+extern "C" void *dlopen(const char *file, int mode)
+{
+    static auto real_dlopen = real<void *(*)(const char *, int)>("dlopen");
+    return fails_now("dlopen") ? nullptr : real_dlopen(file, mode);
 }
 
 // A decompression library that cannot have the memory to start decoding.

@@ -231,14 +231,29 @@ TEST(Pipes, StandardInputFromAFileStartsWhereItStands)
     }
 }
 
-// A temporary file holds a piped page, and a script longer than the output
-// gate's block: where none can be made or written, the run says so and
-// writes nothing.
+// A page larger than the block that the copy of piped or compressed input
+// is kept in while it fits (kSpoolBlockSize, 32 KiB), so that its copy
+// goes to a temporary file; and its script.
+const int kSamplesPastTheCopyBlock = 40 * 1000 / (sizeof kSample - 1);
+std::string repeated(const char *text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+const std::string kLargeSample = repeated(kSample, kSamplesPastTheCopyBlock);
+const std::string kLargeSampleScript = repeated(kSampleScript, kSamplesPastTheCopyBlock);
+
+// A temporary file holds a piped page larger than the copy's block, and a
+// script longer than the output gate's block: where none can be made or
+// written, the run says so and writes nothing.  A small page, and a short
+// script, need none.
 TEST(Pipes, NowhereForTheTemporaryFiles)
 {
     TempFile long_script(long_script_page());
     Invocation piped, named;
-    piped.input = kSample;
+    piped.input = kLargeSample;
     named.args = {long_script.path};
     for (Invocation *run : {&piped, &named}) {
         SCOPED_TRACE(run == &piped ? "a piped page" : "a long script");
@@ -266,6 +281,10 @@ TEST(Pipes, NowhereForTheTemporaryFiles)
     ASSERT_EQ(expected.status, 0);
     run.environment = {"TMPDIR=/no/such/folder"};
     expect_outcome(run_roffscript(run), expected.out, "", 0);
+    Invocation small;
+    small.input = kSample;
+    small.environment = {"TMPDIR=/no/such/folder"};
+    expect_outcome(run_roffscript(small), kSampleScript, "", 0);
 }
 
 int entries_in(const char *folder)
@@ -281,23 +300,28 @@ int entries_in(const char *folder)
 // The copy has no name, or where the file system or the kernel cannot make
 // such a file (EOPNOTSUPP; EISDIR and EINVAL from kernels without
 // O_TMPFILE) a name that is removed at once: either way nothing is left.
+// A page that fits the copy's block never opens it: TMPDIR may then name
+// nothing at all.
 TEST(Pipes, TemporaryCopyGoesWhereTmpdirSaysAndLeavesNothing)
 {
     char folder[] = "/tmp/roffscript-tmpdir-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     Invocation run;
-    run.input = kSample;
+    run.input = kLargeSample;
     run.environment = {std::string("TMPDIR=") + folder};
-    expect_outcome(run_roffscript(run), kSampleScript, "", 0);
+    EXPECT_TRUE(run_roffscript(run).out == kLargeSampleScript);
     EXPECT_EQ(entries_in(folder), 0) << "the copy was left behind";
     for (int error : {EOPNOTSUPP, EISDIR, EINVAL}) {
         SCOPED_TRACE(std::strerror(error));
-        expect_outcome(run_with_failing_call(run, "open", 1, error), kSampleScript, "", 0);
+        EXPECT_TRUE(run_with_failing_call(run, "open", 1, error).out == kLargeSampleScript);
         EXPECT_EQ(entries_in(folder), 0) << "the named copy was left behind";
     }
     rmdir(folder);
 
     expect_outcome(run_roffscript(run), "", "Couldn't create temporary file: No such file or directory\n", 1);
+    Invocation small = run;
+    small.input = kSample;
+    expect_outcome(run_roffscript(small), kSampleScript, "", 0);
     // A folder whose name, with the file's, leaves no room for the NUL.
     std::string folder_too_deep;
     while (folder_too_deep.size() + (sizeof "/roffscript-XXXXXX" - 1) < PATH_MAX)
