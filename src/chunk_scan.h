@@ -33,7 +33,7 @@ constexpr std::size_t kChunkSize = 64;
 // byte, short enough to pass the length test, cannot fail.
 struct Chunk {
     std::uint64_t line_feeds;
-    std::uint64_t cutting;
+    std::uint64_t cut_short;
     std::uint64_t quotes;
 };
 
@@ -141,14 +141,14 @@ __attribute__((always_inline)) inline Chunk classify_chunk(const char *chunk, co
         // feed in the next chunk, so it counts as near one.
         std::uint64_t near_line_feed =
             (masks.line_feeds >> 1) | (masks.line_feeds >> 2) | (std::uint64_t{3} << (kChunkSize - 2));
-        masks.cutting = chunk_mask(chunk, '\0') | (chunk_mask(chunk, kCutShortSuspect) & near_line_feed);
+        masks.cut_short = chunk_mask(chunk, '\0') | (chunk_mask(chunk, kCutShortSuspect) & near_line_feed);
         masks.quotes = chunk_mask(chunk, kQuoteSuspect);
     }
     std::size_t valid = static_cast<std::size_t>(end - chunk);
     if (valid < kChunkSize) {
         std::uint64_t inside = (std::uint64_t{1} << valid) - 1;
         masks.line_feeds &= inside;
-        masks.cutting &= inside;
+        masks.cut_short &= inside;
         masks.quotes &= inside;
     }
     return masks;

@@ -6,8 +6,9 @@
 
 #include <cstddef>
 
-// A line, up to its first NUL byte, must be shorter than kMaxLineLength.
-constexpr int kMaxLineLength = 3999;
+// The shortest line refused as too long (and the number its message
+// gives): a line, up to its first NUL byte, must be shorter.
+constexpr int kShortestRefusedLine = 3999;
 
 // A line is NUL-terminated in place, and at least kLineOverread bytes after
 // its NUL may be read: text is scanned a vector at a time, and the last

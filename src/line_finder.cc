@@ -9,7 +9,7 @@
 // them: most lines of a page are never translated until the output pass.
 //
 // A physical line longer than the block is handled from what the block
-// holds, and the rest of it is discarded up to its line feed, so a line
+// holds, and the rest of it is passed over up to its line feed, so a line
 // always counts once however long it is.
 
 #include "line_finder.h"
@@ -27,7 +27,7 @@
 namespace {
 
 // The longest line that may be translated is always whole in a pass's block.
-static_assert(kPageBlockSize - kChunkSize > static_cast<std::size_t>(kMaxLineLength) + 1,
+static_assert(kPageBlockSize - kChunkSize > static_cast<std::size_t>(kShortestRefusedLine) + 1,
               "the read block must hold the longest line with its line feed and a NUL");
 static_assert(kChunkSize > kLineOverread, "a line's NUL may stand just past the block");
 
@@ -55,14 +55,14 @@ bool take_line(const char *line, std::size_t extent)
     ++line_number;
     if (is_comment(line))
         return true;
-    constexpr std::size_t kLimit = kMaxLineLength;
+    constexpr std::size_t kLimit = kShortestRefusedLine;
     if (extent >= kLimit && std::strlen(line) >= kLimit) {
         report_too_long_line();
         return false;
     }
     // The line passed the length test, so only a NUL that ends it early
     // can leave `extent` beyond the limit; the translators need no more.
-    std::size_t reach = std::min(extent, static_cast<std::size_t>(kMaxLineLength));
+    std::size_t reach = std::min(extent, static_cast<std::size_t>(kShortestRefusedLine));
     if (is_macro_line(line))
         translate_macro_line(line, reach);
     else
@@ -77,25 +77,25 @@ template <bool skip_clean>
 __attribute__((always_inline)) inline bool scan_lines(char **line, char *end)
 {
     char *start = *line;           // the start of the line being looked at
-    bool may_cut_escape = false;   // that line has suspect bytes in earlier chunks
+    bool may_be_cut_short = false;   // that line has suspect bytes in earlier chunks
     bool has_quote = false;
     for (char *chunk = start; chunk < end; chunk += kChunkSize) {
         Chunk masks = classify_chunk<skip_clean>(chunk, end);
         // A chunk with no suspect byte may end many clean lines at once.
         // Only the first of them can be long: the others lie in the chunk.
-        if (skip_clean && !may_cut_escape && !has_quote &&
-            (masks.cutting | masks.quotes) == 0 &&
-            masks.line_feeds != 0 && chunk + __builtin_ctzll(masks.line_feeds) - start < kMaxLineLength) {
+        if (skip_clean && !may_be_cut_short && !has_quote &&
+            (masks.cut_short | masks.quotes) == 0 &&
+            masks.line_feeds != 0 && chunk + __builtin_ctzll(masks.line_feeds) - start < kShortestRefusedLine) {
             line_number += __builtin_popcountll(masks.line_feeds);
             start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
             continue;
         }
         // Otherwise the lines that end before its first suspect byte are
         // clean all the same, and counted at once.
-        if (skip_clean && !may_cut_escape && !has_quote) {
-            std::uint64_t suspects = masks.cutting | masks.quotes;
+        if (skip_clean && !may_be_cut_short && !has_quote) {
+            std::uint64_t suspects = masks.cut_short | masks.quotes;
             std::uint64_t head = masks.line_feeds & ((suspects & (0 - suspects)) - 1);
-            if (head != 0 && chunk + __builtin_ctzll(head) - start < kMaxLineLength) {
+            if (head != 0 && chunk + __builtin_ctzll(head) - start < kShortestRefusedLine) {
                 line_number += __builtin_popcountll(head);
                 start = chunk + (kChunkSize - 1 - __builtin_clzll(head)) + 1;
                 masks.line_feeds &= ~head;
@@ -107,15 +107,15 @@ __attribute__((always_inline)) inline bool scan_lines(char **line, char *end)
             masks.line_feeds &= masks.line_feeds - 1;
             // Suspect bytes before this line feed belong to this line: those
             // of the lines before it were cleared as they were taken.
-            may_cut_escape = may_cut_escape || (masks.cutting & before) != 0;
+            may_be_cut_short = may_be_cut_short || (masks.cut_short & before) != 0;
             has_quote = has_quote || (masks.quotes & before) != 0;
-            masks.cutting &= ~before;
+            masks.cut_short &= ~before;
             masks.quotes &= ~before;
             std::size_t extent = static_cast<std::size_t>(line_feed - start);
-            bool take = !skip_clean || extent >= static_cast<std::size_t>(kMaxLineLength);
-            if (!take && (may_cut_escape || has_quote)) {
+            bool take = !skip_clean || extent >= static_cast<std::size_t>(kShortestRefusedLine);
+            if (!take && (may_be_cut_short || has_quote)) {
                 *line_feed = '\0';
-                take = line_may_fail(start, line_feed, {may_cut_escape, has_quote});
+                take = line_may_fail(start, line_feed, {may_be_cut_short, has_quote});
             }
             if (take) {
                 *line_feed = '\0';
@@ -125,17 +125,17 @@ __attribute__((always_inline)) inline bool scan_lines(char **line, char *end)
                 ++line_number;
             }
             start = line_feed + 1;
-            may_cut_escape = false;
+            may_be_cut_short = false;
             has_quote = false;
             // And so are those after its last suspect byte, which start in
             // the chunk and are short.
-            if (skip_clean && (masks.cutting | masks.quotes) == 0 && masks.line_feeds != 0) {
+            if (skip_clean && (masks.cut_short | masks.quotes) == 0 && masks.line_feeds != 0) {
                 line_number += __builtin_popcountll(masks.line_feeds);
                 start = chunk + (kChunkSize - 1 - __builtin_clzll(masks.line_feeds)) + 1;
                 masks.line_feeds = 0;
             }
         }
-        may_cut_escape = may_cut_escape || masks.cutting != 0;
+        may_be_cut_short = may_be_cut_short || masks.cut_short != 0;
         has_quote = has_quote || masks.quotes != 0;
     }
     *line = start;
@@ -172,8 +172,8 @@ struct LineBlock {
     char *bytes = nullptr;
     std::size_t size = 0;
     bool skip_clean_lines = false;
-    std::size_t held = 0;        // bytes of an unfinished line at the block's start
-    bool discarding = false;     // the rest of a line that filled the block
+    std::size_t unfinished = 0;  // bytes of an unfinished line at the block's start
+    bool skipping_rest = false;  // passing over the rest of a line that filled the block
 };
 LineBlock block;
 
@@ -189,46 +189,46 @@ void start_lines(char *bytes, Pass pass, CheckedLines checked)
 
 PageRoom room_for_page()
 {
-    return {block.bytes + block.held, block.size - block.held};
+    return {block.bytes + block.unfinished, block.size - block.unfinished};
 }
 
 bool take_page_bytes(std::size_t got)
 {
     char *line = block.bytes;
-    char *end = block.bytes + block.held + got;
-    if (block.discarding) {
+    char *end = block.bytes + block.unfinished + got;
+    if (block.skipping_rest) {
         char *line_feed = static_cast<char *>(std::memchr(line, '\n', got));
         if (line_feed == nullptr) {
-            block.held = 0;
+            block.unfinished = 0;
             return true;
         }
         line = line_feed + 1;
-        block.discarding = false;
+        block.skipping_rest = false;
     }
     if (!(block.skip_clean_lines ? scan_clean_lines(&line, end) : scan_lines<false>(&line, end)))
         return false;
-    block.held = static_cast<std::size_t>(end - line);
-    if (block.held == block.size) {
+    block.unfinished = static_cast<std::size_t>(end - line);
+    if (block.unfinished == block.size) {
         // A whole block without a line feed: a line longer than any may
         // be, unless it is a comment or a NUL byte ends it early.
-        block.bytes[block.held] = '\0';
-        if (!take_line(block.bytes, block.held))
+        block.bytes[block.unfinished] = '\0';
+        if (!take_line(block.bytes, block.unfinished))
             return false;
-        block.discarding = true;
-        block.held = 0;
+        block.skipping_rest = true;
+        block.unfinished = 0;
     } else {
         // Only the start of a line is left: move it to the front, where
         // the next read completes it.
-        std::memmove(block.bytes, line, block.held);
+        std::memmove(block.bytes, line, block.unfinished);
     }
     return true;
 }
 
 bool end_of_page()
 {
-    if (block.held > 0 && !block.discarding) {
-        block.bytes[block.held] = '\0';
-        return take_line(block.bytes, block.held);
+    if (block.unfinished > 0 && !block.skipping_rest) {
+        block.bytes[block.unfinished] = '\0';
+        return take_line(block.bytes, block.unfinished);
     }
     return true;
 }

@@ -36,7 +36,7 @@ bool is_space(char byte)
 constexpr std::size_t kMacroRoomPerLineByte = 10;
 static_assert(1 + 2 * kWordRoomPerByte + kNumberedCharacterSize <= 2 * kMacroRoomPerLineByte,
               "a word of two bytes must fit in their room");
-static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kMaxLineLength + kNumberedCharacterSize <=
+static_assert(sizeof "macro2 \n" + kMacroRoomPerLineByte * kShortestRefusedLine + kNumberedCharacterSize <=
                   kOutputBlockSize,
               "the longest macro line must fit in the output block");
 

@@ -84,7 +84,7 @@ void report_about_line(const char *format, ...)
 
 void report_too_long_line()
 {
-    report_about_line("Too long line. Max is %d chars.\n", kMaxLineLength);
+    report_about_line("Too long line. Max is %d chars.\n", kShortestRefusedLine);
 }
 
 void report_line_error(LineError error)

@@ -1,8 +1,9 @@
 // Where the bytes of each pass come from.
 //
 // The input is read a block at a time with the stream's own buffering
-// turned off, so the bytes go straight from the kernel into the caller's
-// block.  Where the checking pass starts is where the output pass must start
+// turned off, so a plain page's bytes go straight from the kernel into the
+// caller's block; compressed bytes go into the source's own block, and the
+// decoder writes the page into the caller's.  Where the checking pass starts is where the output pass must start
 // again, which need not be the start of the file.  Input that has no
 // position (a pipe, a terminal) is copied during the checking pass, into a
 // block of memory while it fits and to a temporary file beyond (spool.cc),
@@ -260,11 +261,11 @@ bool read_for_output(char *block, std::size_t size, std::size_t *got)
 void confirm_source_whole()
 {
     // Decoded bytes go nowhere: all that is wanted is the decoder's verdict.
-    char discarded[4096];
+    char unused[4096];
     std::size_t count = 0;
     bool whole = true;
     while (whole && input.decoding && !input.decoding_failed && !compressed.finished)
-        whole = read_decoded(discarded, sizeof discarded, &count);
+        whole = read_decoded(unused, sizeof unused, &count);
     if (whole)
         release_line_messages();
 }

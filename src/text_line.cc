@@ -32,7 +32,7 @@ namespace {
 // than its share.
 constexpr std::size_t kTextRoomPerLineByte = 6;
 constexpr std::size_t kTextRoomPerLine = 6 + sizeof "newline\n" + kTextRunOverwrite;
-static_assert(kTextRoomPerLineByte * kMaxLineLength + kTextRoomPerLine <= kOutputBlockSize,
+static_assert(kTextRoomPerLineByte * kShortestRefusedLine + kTextRoomPerLine <= kOutputBlockSize,
               "the longest text line must fit in the output block");
 
 // The font byte is an argument of its own, so it is quoted as put_word

@@ -13,7 +13,7 @@
 // NUL that may be read; reads it without changing it, and writes through the
 // output gate.
 // Both are also told how far the line may reach: its length, or more where a
-// NUL ends it early, and never more than kMaxLineLength.
+// NUL ends it early, and never more than kShortestRefusedLine.
 void translate_text_line(const char *line, std::size_t extent);
 void translate_macro_line(const char *line, std::size_t extent);
 

@@ -3,9 +3,10 @@
 // put_word quotes one argument with backslashes so that a reader of the
 // script sees one word whatever bytes the input held: the bytes of
 // kQuotedBytes get a backslash in front, and a backslash from the input is
-// doubled unless it starts a numbered character or a digit-width space
-// (escapes.cc reads those).
-// Text runs, the bulk of a page, are quoted in text_run.h.
+// doubled unless it starts a numbered character (escapes.cc reads it) or a
+// digit-width space (written here).  Text runs, the bulk of a page, are
+// quoted in text_run.h, whose byte table is built from kQuotedBytes and
+// whose vector tables are checked against that table as it is compiled.
 
 #include "words.h"
 
