@@ -61,7 +61,7 @@ proc ip {words} {
         place $::indent
     } elseif {$tag in $::bullets} {
         set ::lead "$::base- "; set ::indent "$::base  "
-    } elseif {[regexp {^\(?(\d{1,9})([.)]?)$} $tag -> n d]} {
+    } elseif {[regexp {^\(?([0-9]{1,9})([.)]?)$} $tag -> n d]} {
         # 1. or (1) or 1): an item of an ordered list.
         set d [expr {$d eq "." ? "." : ")"}]
         set ::lead "$::base$n$d "; set ::indent $::base[string repeat " " [string length "$n$d "]]
@@ -90,30 +90,34 @@ proc outset {} {
         place $i
     }
 }
-# .UR and .MT up to .UE and .ME: a link, its text the words between.
+# .UR and .MT up to .UE and .ME: a link, its text the words between,
+# where the address is one that may link; else the text, or the address
+# as text.  In a code block, the text and then the address.
 proc linkstart {name words} {
     # The text up to .UE becomes the link's: the paragraph so far
     # waits aside.
     if {[llength $::linked]} return
     closefont
-    set ::link [plain [lindex $words 0]]
+    set ::link [unesc [plain [lindex $words 0]]]
     if {$name eq "MT"} {set ::link mailto:$::link}
-    set ::linked [list $::para $::blank $::lastch $::closed $::fragile]
-    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::fragile 0
+    set ::linked [list $::para $::blank $::lastch $::closed $::fragile $::linkedat]
+    clear; set ::fragile 0
 }
 proc linkend {words} {
     if {![llength $::linked]} return
     closefont
     set text [string trim $::para " \t\u00a0"]
-    lassign $::linked ::para ::blank ::lastch ::closed ::fragile
+    lassign $::linked ::para ::blank ::lastch ::closed ::fragile ::linkedat
     set ::linked {}
-    set l $::link
-    if {$text ne ""} {
-        if {[regexp {[\s<>()]} $l]} {set l <[string map {< %3C > %3E} $l]>}
-        put "\[$text\]($l)"
-    } elseif {[regexp {^mailto:([^\s<>@]+@[^\s<>@]+)$} $l -> mail]} {put <$mail>
-    } elseif {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$} $l]} {put <$l>
-    } elseif {$l ne ""} {put [esc $l]}
+    set t [url_target $::link]
+    set shown [esc [regsub {^mailto:} $::link ""]]
+    if {!$::fill} {
+        put [expr {$text eq "" ? $shown : $shown eq "" ? $text : "$text \\<$shown\\>"}]
+    } elseif {$t ne ""} {
+        set ::para [linked $::para]
+        put "\[[expr {$text eq "" ? $shown : $text}]\]($t)"
+        set ::linkedat [string length $::para]
+    } else {put [expr {$text eq "" ? $shown : $text}]}
     inline [join $words]; endline
 }
 # .B, .BR and the like: each word in the next font of the list, in turn.

@@ -262,7 +262,10 @@ proc mdoc {m words} {
             if {[lsearch -regexp $words {^-(literal|unfilled)$}] >= 0} {set ::fill 0}
         }
         Ed {finish; set ::fill 1; pop}
-        Bf {setfont [dict get {-emphasis I Em I -literal R Li R -symbolic B Sy B} [lindex $words 0]]}
+        Bf {
+            set f {-emphasis I Em I -literal R Li R -symbolic B Sy B}
+            if {[dict exists $f [lindex $words 0]]} {setfont [dict get $f [lindex $words 0]]}
+        }
         Ef {setfont R}
         Bl {
             finish

@@ -124,16 +124,22 @@ foreach cmd {macro macro2 text font char dash tab newline} {
 set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t\v\f\r"$;\[\{]|\\.)+)}
 set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
+# A limit reached says so; any other error is the renderer's own fault.
+proc failed {err} {
+    if {[lindex $::errorCode 0] ne "stop"} {return "internal error: $err"}
+    return $err
+}
 set n 0
 while {[gets $in line] >= 0} {
     incr n
+    incr read [string length $line]; incr read
     if {![regexp $shape $line]} {
         puts stderr "markdown.tcl: line $n: not a line of a roffscript script"
         exit 1
     }
     # Evaluated as a list of words, so Tcl need not compile it.
     if {[catch {$safe eval [lrange $line 0 end]} err]} {
-        puts stderr "markdown.tcl: line $n: $err"
+        puts stderr "markdown.tcl: line $n: [failed $err]"
         exit 1
     }
 }
@@ -142,6 +148,6 @@ if {[catch {
     if {$tbl::on} {puts stderr "markdown.tcl: a table has no .TE"; tbl::end}
     finish; emit {}; flush stdout
 } err]} {
-    puts stderr "markdown.tcl: $err"
+    puts stderr "markdown.tcl: [failed $err]"
     exit 1
 }
