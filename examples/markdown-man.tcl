@@ -64,6 +64,7 @@ proc ip {words} {
     } elseif {[regexp {^\(?([0-9]{1,9})([.)]?)$} $tag -> n d]} {
         # 1. or (1) or 1): an item of an ordered list.
         set d [expr {$d eq "." ? "." : ")"}]
+        set n [decimal $n]
         set ::lead "$::base$n$d "; set ::indent $::base[string repeat " " [string length "$n$d "]]
     } else {
         place $::base

@@ -164,13 +164,20 @@ proc emit {lines {para 0}} {
     }
     if {![llength $lines]} return
     if {$::started} {out ""}
-    set ::started 1
+    set ::started 1; incr ::blocks
     set p $::lead
-    foreach l $lines {out [string trimright $p$l]; set p $::indent}
+    foreach l $lines {out [string trimright $p$l " \t"]; set p $::indent}
     set ::lead $::indent
 }
+set blocks 0    ;# blocks written
+# A code block or table: where it begins a list item, a no-break space
+# heads the item, so that pandoc too reads the block within the item.
+proc block {lines} {
+    if {$::lead ne $::indent} {emit [list \u00a0]}
+    emit $lines
+}
 # More lines of the block written last, with no blank line between.
-proc more {lines} {foreach l $lines {out [string trimright $::indent$l]}}
+proc more {lines} {foreach l $lines {out [string trimright $::indent$l " \t"]}}
 proc place {prefix} {set ::indent $prefix; set ::lead $prefix}
 proc clear {} {set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::linkedat 0}
 
@@ -207,11 +214,20 @@ proc flushpara {} {
     emit [list [guard $p]] 1
     set ::flushed 1
 }
-# At the end of a line of text, a long paragraph is written so far.
+# At the end of a line of text, a long paragraph is written so far.  The
+# text of a link or of an mdoc term goes on to its end, up to 64 KB: past
+# that, it is written as text.
 proc breakline {} {
-    if {[string length $::para] > 2000 && ![llength $::linked] && !$::xo} {
-        closefont; flushpara; set ::want [marker $::font]
+    if {[string length $::para] <= 2000} return
+    if {[llength $::linked] || $::xo} {
+        if {[string length $::para] <= 65536} return
+        if {$::xo} {set ::xo 0; term; place $::base; return}
+        closefont
+        set ::para [lindex $::linked 0][lindex $::linked 1]$::para
+        set ::linkedat [lindex $::linked 5]
+        set ::linked {}
     }
+    closefont; flushpara; set ::want [marker $::font]
 }
 # The open paragraph becomes a term, over the next paragraph; a font left
 # open in it ends with it.  Terms with no paragraph under them are written
@@ -235,7 +251,7 @@ proc codeline {} {
         return
     }
     if {!$::incode} {
-        emit [list ```]
+        block [list ```]
         set ::incode 1
     }
     for {} {$::blanks > 0} {incr ::blanks -1} {out ""}

@@ -12,14 +12,15 @@ namespace eval tbl {
     variable formats {}   ;# rows of the format: each a list of {key font}
     variable count 0      ;# data rows since the format
     variable width 0      ;# columns of the table
-    variable written 0    ;# rows written
+    variable written 0    ;# whether its head is written
+    variable at 0         ;# the block it is, counted by emit
     variable row {}       ;# cells of the row being read
     variable block {}     ;# lines of a text block (T{ ... T}) being read
     variable inblock 0
 }
 proc tbl::start {} {
     variable on 1; variable phase options; variable tab \t; variable formats {}
-    variable count 0; variable width 0; variable written 0
+    variable count 0; variable width 0; variable written 0; variable at 0
     variable row {}; variable block {}; variable inblock 0
 }
 proc tbl::line {l} {
@@ -87,7 +88,16 @@ proc tbl::format {l} {
 proc tbl::data {l} {
     variable row; variable block; variable inblock; variable tab
     if {$inblock} {
-        if {![regexp {^T\}(.*)$} $l -> l]} {lappend block $l; return}
+        if {![regexp {^T\}(.*)$} $l -> l]} {
+            lappend block $l
+            # A text block past 64 KB goes on in the same column of a new row.
+            if {[incr ::tbl::size [string length $l]] > 65536} {
+                set n [llength $row]
+                write [concat $row [list [join $block " "]]]
+                set row [lrepeat $n ""]; set block {}; set ::tbl::size 0
+            }
+            return
+        }
         lappend row [join $block " "]
         set block {}; set inblock 0
         set cells [lrange [split $l $tab] 1 end]
@@ -97,7 +107,7 @@ proc tbl::data {l} {
     }
     foreach c $cells {
         if {[regexp {^T\{(.*)$} $c -> first]} {
-            set inblock 1
+            set inblock 1; set ::tbl::size 0
             set block [expr {$first eq "" ? {} : [list $first]}]
             return
         }
@@ -145,7 +155,7 @@ proc tbl::end {} {
 # Writes a row of cells in Markdown, each spanning the columns its span
 # says, and the head of the table before the first.
 proc tbl::row {out {spans {}}} {
-    variable width; variable written
+    variable width; variable written; variable at
     if {!$width} {set width [llength $out]}
     if {[llength $spans]} {
         set cells {}
@@ -158,12 +168,14 @@ proc tbl::row {out {spans {}}} {
         set out [lreplace $out $width-1 end [join [lrange $out $width-1 end] " "]]
     }
     set lines [list "| [join $out { | }] |"]
-    if {!$written} {lappend lines |[string repeat ---| $width]}
-    if {$written} {::more $lines} else {::emit $lines}
-    incr written
+    # A row after another block begins a table again, head and all.
+    if {$written && $::blocks == $at} {::more $lines; return}
+    lappend lines |[string repeat ---| $width]
+    ::block $lines
+    set written 1; set at $::blocks
 }
 # A table made of rows already in Markdown (mdoc's column lists), with
 # as many columns as given, or as its first row holds.
 proc tbl::open {columns} {
-    variable width $columns; variable written 0
+    variable width $columns; variable written 0; variable at 0
 }

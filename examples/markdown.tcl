@@ -125,7 +125,9 @@ set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t\v\f\r"$;\[\{]|\\.)+)}
 set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
 # A limit reached says so; any other error is the renderer's own fault.
+# What was written stays safe to publish: a code block left open is closed.
 proc failed {err} {
+    catch {if {$::incode} {puts [string trimright "$::indent```"]}}
     if {[lindex $::errorCode 0] ne "stop"} {return "internal error: $err"}
     return $err
 }
