@@ -27,9 +27,10 @@ proc man {name args} {
             set m [expr {$name eq "SH" ? "##" : "###"}]
             if {[llength $args]} {inline [join $args]; heading $m} else {set ::next $m}
         }
-        PP - LP - P - HP {finish; roman; place $::base}
+        PP - LP - P - HP {finish; roman; place $::base; set ::described 0}
         Sp {request sp {}}
-        TP - TQ {finish; roman; place $::base; set ::next term}
+        TP {finish; roman; place $::base; set ::described 0; termitem [lindex $::depth end 2]; set ::next term}
+        TQ {finish; roman; place $::base; set ::next term}
         IP {ip $args}
         RS {inset}
         RE {outset}
@@ -58,8 +59,10 @@ proc ip {words} {
         set tag [join [lrange $words 0 end-[string is double -strict [lindex $words end]]]]
     }
     if {$tag eq ""} {
-        place $::indent
-    } elseif {$tag in $::bullets} {
+        place $::indent; return
+    }
+    set ::described 0
+    if {$tag in $::bullets} {
         set ::lead "$::base- "; set ::indent "$::base  "
     } elseif {[regexp {^\(?([0-9]{1,9})([.)]?)$} $tag -> n d]} {
         # 1. or (1) or 1): an item of an ordered list.
@@ -67,7 +70,7 @@ proc ip {words} {
         set n [decimal $n]
         set ::lead "$::base$n$d "; set ::indent $::base[string repeat " " [string length "$n$d "]]
     } else {
-        place $::base
+        place $::base; set ::described 0; termitem [lindex $::depth end 2]
         inline $tag; term; place $::base
     }
 }
@@ -76,10 +79,13 @@ proc ip {words} {
 proc inset {} {
     finish
     if {[llength $::depth] >= $::maxshown} {incr ::deeper; return}
-    lappend ::depth [list $::base $::indent]
-    # Inside a list item the item's indentation holds the inset;
-    # elsewhere Markdown has nothing to show it with.
-    set ::base $::indent
+    set saved [list $::base $::indent]
+    # Inside a list item the item's indentation holds the inset, and
+    # inside a term's description a list of the terms within; elsewhere
+    # Markdown has nothing to show it with.
+    set marker [nestterms]
+    if {$marker eq ""} {set ::base $::indent}
+    lappend ::depth [list {*}$saved $marker]
     place $::base
 }
 proc outset {} {
@@ -90,6 +96,7 @@ proc outset {} {
         set ::depth [lrange $::depth 0 end-1]
         place $i
     }
+    set ::described 0
 }
 # .UR and .MT up to .UE and .ME: a link, its text the words between,
 # where the address is one that may link; else the text, or the address

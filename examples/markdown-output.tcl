@@ -14,6 +14,8 @@ set started 0   ;# whether a block has been written
 set terms {}    ;# terms waiting for the paragraph they head
 set flushed 0   ;# whether the open paragraph has written a line
 set linkedat 0  ;# the length of the open paragraph's start that holds links
+set described 0 ;# whether the last paragraph was a term's description
+set termlead "" ;# the list marker of the next terms, where they nest
 set incode 0    ;# whether a code block is open
 set blanks 0    ;# blank lines of the code block not yet written
 
@@ -35,8 +37,8 @@ proc esc {s} {
     regsub -all {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s "" s
     set s [string map $::escmap $s]
     if {[string first _ $s] >= 0} {regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s}
-    if {[string first : $s] >= 0} {regsub -all {:(?=[[:alnum:]_+-]|$)} $s {\\:} s}
-    if {[string first . $s] >= 0} {regsub -all {\m([wW][wW][wW])\.} $s {\1\\.} s}
+    if {[string first : $s] >= 0} {regsub -all {:(?=[[:alnum:]_+-])} $s {\\:} s}
+    if {[string first www. $s] >= 0} {regsub -all {(^|[^[:alnum:]])www\.} $s {\1www\\.} s}
     return $s
 }
 # Inline text back to the page's, for a code block or a comparison.
@@ -155,8 +157,10 @@ proc emit {lines {para 0}} {
     if {[llength $::terms]} {
         set t [lmap x $::terms {string cat $x \\}]
         set ::terms {}
+        if {$::termlead ne ""} {set ::lead $::termlead; set ::termlead ""}
         if {$para} {
             set lines [concat $t $lines]
+            set ::described 1
         } else {
             lset t end [string range [lindex $t end] 0 end-1]
             emit $t
@@ -229,6 +233,16 @@ proc breakline {} {
     }
     closefont; flushpara; set ::want [marker $::font]
 }
+# Inside a term's description an .RS, or an mdoc list, nests: the terms
+# within become items of a list under the description, each marked with
+# the prefix before the nest and a bullet.  Returns that marker, or "".
+proc nestterms {} {
+    if {!$::described || [string length $::indent] >= 2 * $::maxshown} {return ""}
+    set outer $::indent
+    set ::base "$outer  "; set ::described 0
+    return "$outer- "
+}
+proc termitem {marker} {set ::termlead $marker}
 # The open paragraph becomes a term, over the next paragraph; a font left
 # open in it ends with it.  Terms with no paragraph under them are written
 # a hundred at a time.

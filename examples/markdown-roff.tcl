@@ -33,8 +33,10 @@ set ies {}                ;# results of .ie, for .el
 # words, or a text line as it was written.
 set lines 0
 proc line {req name words} {
+    # A failure ends the run, so the count need not come down then.
     if {[incr ::lines] > 200} {fail "requests nest deeper than 200"}
-    try {line1 $req $name $words} finally {incr ::lines -1}
+    line1 $req $name $words
+    incr ::lines -1
 }
 proc line1 {req name words} {
     if {$::skip} {
@@ -96,7 +98,7 @@ proc endline {} {
 proc heading {mark} {
     closefont
     set h [string trim $::para " \u00a0"]
-    clear; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
+    clear; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; set ::described 0; place ""
     if {$h ne ""} {emit [list "$mark $h"]}
     roman
 }

@@ -91,6 +91,12 @@ proc put {s} {
         set body $t
     }
     if {$::fragile && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "&#8288;"}
+    # A colon that a name now follows gets the backslash [esc] gives one
+    # within a piece of text.
+    if {$::blank eq "" && [string index $::para end] eq ":" && [regexp {^[[:alnum:]_+-]} $body] &&
+        [regexp {(?:^|[^\\])(?:\\\\)*:$} [string range $::para end-63 end]]} {
+        set ::para [string range $::para 0 end-1]\\:
+    }
     append ::para $::blank $body
     set ::blank $tail; set ::closed 0; set ::fragile 0; set ::lastch [string index $body end]
     return

@@ -19,10 +19,15 @@
 #   markdown-man.tcl     the macros of man(7);
 #   markdown-mdoc.tcl    the macros of mdoc(7);
 #   markdown-tbl.tcl     tables;
-#   markdown-output.tcl  blocks of Markdown, terms and links.
+#   markdown-output.tcl  blocks of Markdown, terms and links, the escaping
+#                        of page text in each context, and the budget on
+#                        what is written.
 #
 # The script is read one line at a time and every block is written out as
-# soon as it ends, so memory stays small however long the page.
+# it comes, so memory stays small however long the page.  What is written
+# is published, so page text passes through one escaping proc for each
+# context (markdown-output.tcl), links go only to pages and to http, https,
+# ftp and mailto, and no HTML is written at all.
 #
 # Where to add things:
 #   - a special character (\(xy, \[name]): the chars dictionary;
@@ -40,6 +45,8 @@
 # %S its section.  By default the page converted next to this one, so that
 # a directory of converted pages links together; man7.org, say, would be
 # https://man7.org/linux/man-pages/man%S/%N.%S.html
+# The proc xref_target in markdown-output.tcl applies it; define that proc
+# again to link otherwise, or return "" to leave a reference as text.
 set xref %N.%S.md
 
 # How deep things may nest.  Past the first limit indentation stops growing;
