@@ -31,11 +31,11 @@ set blanks 0    ;# blank lines of the code block not yet written
 # word, which is text there; "www." as GFM does not link it.  What is
 # left (, . ; ? " ' ( ) / - = % + :) does something only at the start of
 # a line, where [guard] sees to it.
-set escmap {}
-foreach c [split "\\`*_\[\]<>&~|!#\$@^\{\}" ""] {lappend escmap $c \\$c}
 proc esc {s} {
-    regsub -all {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s "" s
-    set s [string map $::escmap $s]
+    # Most pieces of text hold none of these.
+    if {![regexp {[^- A-Za-z0-9,.;?"'()/=%+\t]} $s] && [string first www. $s] < 0} {return $s}
+    if {[regexp {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s]} {regsub -all {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s "" s}
+    set s [string map {\\ \\\\ ` \\` * \\* _ \\_ [ \\[ ] \\] < \\< > \\> & \\& ~ \\~ | \\| ! \\! # \\# $ \\$ @ \\@ ^ \\^ \{ \\\{ \} \\\}} $s]
     if {[string first _ $s] >= 0} {regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s}
     if {[string first : $s] >= 0} {regsub -all {:(?=[[:alnum:]_+-])} $s {\\:} s}
     if {[string first www. $s] >= 0} {regsub -all {(^|[^[:alnum:]])www\.} $s {\1www\\.} s}
@@ -47,8 +47,10 @@ proc unesc {s} {regsub -all {\\([!-/:-@\[-`\{-~])} $s {\1}}
 # a block there (a list item, a rule, a setext underline, pandoc's
 # definition lists, divs and lettered lists); the rest is escaped already.
 proc guard {p} {
-    if {[regexp {^[-+=(:%]} $p]} {return \\$p}
-    regsub {^([0-9]+|[A-Za-z]|[ivxlcdm]+|[IVXLCDM]+)([.)])(?=\s|$)} $p {\1\\\2} p
+    if {[string match {[-+=(:%]*} $p]} {return \\$p}
+    if {[string match {[0-9A-Za-z]*} $p]} {
+        regsub {^([0-9]+|[A-Za-z]|[ivxlcdm]+|[IVXLCDM]+)([.)])(?=\s|$)} $p {\1\\\2} p
+    }
     return $p
 }
 # A line of a code block, after a fence of three backquotes: as the page
@@ -100,25 +102,34 @@ proc url_target {u} {
 # in the text of a paragraph become links.
 proc linkify {p} {
     if {[string first ( $p] < 0 && [string first :// $p] < 0} {return $p}
-    # A name: an underscore at either end would be an emphasis marker.
-    set ref {((?:[A-Za-z0-9.+-]|\\_)(?:(?:[A-Za-z0-9.+-]|\\?_)*(?:[A-Za-z0-9.+-]|\\_))?)}
-    set sec {\(([0-9][A-Za-z0-9]*)\)}
-    set re "\\*\\*$ref\\*\\*$sec|\\*$ref\\*$sec|_${ref}_$sec"
+    # Found by a simple pattern, which Tcl matches fast, then read again.
+    set n {[-A-Za-z0-9.+_\\]+}
+    set sec {\([0-9][A-Za-z0-9]*\)}
+    set re "\\*\\*$n\\*\\*$sec|\\*$n\\*$sec|_${n}_$sec"
     append re {|(?:https?|ftp)://(?:[^\s\\*()<>&\[\]]|\\[~#@!$_:*^|=&])+}
     set out ""; set at 0
-    while {[regexp -indices -start $at $re $p m n1 s1 n2 s2 n3 s3]} {
+    while {[regexp -indices -start $at $re $p m]} {
         lassign $m a b
         set s [string range $p $a $b]
         append out [string range $p $at $a-1]
-        if {[lindex $n1 0] < 0 && [lindex $n2 0] < 0 && [lindex $n3 0] < 0} {
-            regexp {^(.*?)((?:[.,;:?'"]|\\[!:])*)$} $s -> u rest
-            set t [url_target [unesc $u]]
-        } else {
-            foreach {n sc} [list $n1 $s1 $n2 $s2 $n3 $s3] {
-                if {[lindex $n 0] >= 0} break
-            }
+        if {[string match {[*_]*} $s]} {
+            set k [expr {[string match {\*\**} $s] ? 2 : 1}]
+            set e [string last ( $s]
+            set name [string range $s $k [expr {$e - $k - 1}]]
+            set sc [string range $s $e+1 end-1]
             set u $s; set rest ""
-            set t [xref [unesc [string range $p {*}$n]] [string range $p {*}$sc]]
+            # An underscore at either end of the name is a marker.
+            set t [expr {[regexp {^_|[^\\]_$} $name] ? "" : [xref [unesc $name] $sc]}]
+        } else {
+            # Punctuation at the end ends a sentence, not the URL.
+            set e [string length $s]
+            while {1} {
+                set c [string index $s $e-1]
+                if {$c in {. , ; : ? ' \"}} {incr e -1
+                } elseif {$c eq "!" && [string index $s $e-2] eq "\\"} {incr e -2} else break
+            }
+            set u [string range $s 0 $e-1]; set rest [string range $s $e end]
+            set t [url_target [unesc $u]]
         }
         append out [expr {$t eq "" ? $s : "\[$u\]($t)$rest"}]
         set at [expr {$b + 1}]
@@ -141,11 +152,12 @@ proc linked {p} {
 set read 0      ;# characters of the script read, kept by markdown.tcl
 set written 0
 proc out {l} {
-    if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} {
-        set what [expr {$::expanding ne "" ? $::expanding : $tbl::on ? "a table" : "the page"}]
-        fail "$what writes past [expr {64 * $::read + 1000000}] characters, 64 for each of the script and a million more"
-    }
+    if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} overspent
     puts $l
+}
+proc overspent {} {
+    set what [expr {$::expanding ne "" ? $::expanding : $tbl::on ? "a table" : "the page"}]
+    fail "$what writes past [expr {64 * $::read + 1000000}] characters, 64 for each of the script and a million more"
 }
 # Writes one block after a blank line, each line after the block's prefix
 # (the indentation of a list item).  A paragraph takes the terms waiting
@@ -170,7 +182,12 @@ proc emit {lines {para 0}} {
     if {$::started} {out ""}
     set ::started 1; incr ::blocks
     set p $::lead
-    foreach l $lines {out [string trimright $p$l " \t"]; set p $::indent}
+    foreach l $lines {
+        set l [string trimright $p$l " \t"]
+        if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} overspent
+        puts $l
+        set p $::indent
+    }
     set ::lead $::indent
 }
 set blocks 0    ;# blocks written
@@ -181,9 +198,15 @@ proc block {lines} {
     emit $lines
 }
 # More lines of the block written last, with no blank line between.
-proc more {lines} {foreach l $lines {out [string trimright $::indent$l " \t"]}}
+proc more {lines} {
+    foreach l $lines {
+        set l [string trimright $::indent$l " \t"]
+        if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} overspent
+        puts $l
+    }
+}
 proc place {prefix} {set ::indent $prefix; set ::lead $prefix}
-proc clear {} {set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::linkedat 0}
+proc clear {} {set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::linkedat 0; set ::colon 0}
 
 # Ends the open block: a code block, or a paragraph.
 proc finish {} {
@@ -207,6 +230,7 @@ proc finish {} {
 # goes on in the next, so that a paragraph of any length holds no more
 # than a line or two of it.
 proc flushpara {} {
+    if {$::para eq ""} return
     set p [string trim [linked $::para] " \t\n\u00a0"]
     clear
     if {$p eq ""} return
@@ -222,7 +246,6 @@ proc flushpara {} {
 # text of a link or of an mdoc term goes on to its end, up to 64 KB: past
 # that, it is written as text.
 proc breakline {} {
-    if {[string length $::para] <= 2000} return
     if {[llength $::linked] || $::xo} {
         if {[string length $::para] <= 65536} return
         if {$::xo} {set ::xo 0; term; place $::base; return}

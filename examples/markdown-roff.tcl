@@ -31,14 +31,7 @@ set ies {}                ;# results of .ie, for .el
 
 # Every line of the page comes here: a request or macro as its name and
 # words, or a text line as it was written.
-set lines 0
 proc line {req name words} {
-    # A failure ends the run, so the count need not come down then.
-    if {[incr ::lines] > 200} {fail "requests nest deeper than 200"}
-    line1 $req $name $words
-    incr ::lines -1
-}
-proc line1 {req name words} {
     if {$::skip} {
         set s [expr {$req ? "$name [join $words]" : $name}]
         incr ::skip [expr {[regexp -all {\\\{} $s] - [regexp -all {\\\}} $s]}]
@@ -92,7 +85,10 @@ proc endline {} {
         heading $::next
     } elseif {!$::fill} {
         codeline
-    } elseif {$::joined} {set ::joined 0} else {put " "; breakline}
+    } elseif {$::joined} {set ::joined 0} else {
+        put " "
+        if {[string length $::para] > 2000} breakline
+    }
     if {$::restore ne ""} {setfont $::restore; set ::restore ""}
 }
 proc heading {mark} {
@@ -213,7 +209,14 @@ proc copy {s} {
 }
 
 # .if, .ie and .el: nroff takes n, not t; e and o are odd and even pages.
+set conditions 0
 proc condition {name words} {
+    # A failure ends the run, so the count need not come down then.
+    if {[incr ::conditions] > 100} {fail "conditions nest deeper than 100"}
+    condition1 $name $words
+    incr ::conditions -1
+}
+proc condition1 {name words} {
     # roffscript splits the line by its own rules, in which an apostrophe
     # may hold the rest of the line together: split it again here.
     set s [string trimleft [unsplit $words]]

@@ -60,6 +60,7 @@ set open ""     ;# the emphasis marker open in the paragraph
 set want ""     ;# the marker to open before the next visible text
 set closed 0    ;# whether the paragraph ends in a closing marker
 set fragile 0   ;# whether that marker follows punctuation
+set colon 0     ;# whether the paragraph ends in a colon with no backslash
 set lastch ""   ;# the paragraph's last character, kept since indexing a
                 ;# long string of characters beyond ASCII costs its length
 set joined 0    ;# whether the line ended in \c, joining the next
@@ -87,18 +88,18 @@ proc put {s} {
             append ::para "&#8288;"
         }
         append ::para $::blank $sp $m
-        set ::open $m; set ::want ""; set ::blank ""; set ::fragile 0
+        set ::open $m; set ::want ""; set ::blank ""; set ::fragile 0; set ::colon 0
         set body $t
     }
     if {$::fragile && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "&#8288;"}
     # A colon that a name now follows gets the backslash [esc] gives one
     # within a piece of text.
-    if {$::blank eq "" && [string index $::para end] eq ":" && [regexp {^[[:alnum:]_+-]} $body] &&
-        [regexp {(?:^|[^\\])(?:\\\\)*:$} [string range $::para end-63 end]]} {
+    if {$::colon && $::blank eq "" && [regexp {^[[:alnum:]_+-]} $body]} {
         set ::para [string range $::para 0 end-1]\\:
     }
     append ::para $::blank $body
     set ::blank $tail; set ::closed 0; set ::fragile 0; set ::lastch [string index $body end]
+    set ::colon [expr {$::lastch eq ":" && [regexp {(?:^|[^\\])(?:\\\\)*:$} $body]}]
     return
 }
 # Punctuation as CommonMark counts it: all of ASCII's, and Unicode's.
@@ -112,7 +113,7 @@ proc closefont {} {
     if {$::open eq ""} return
     set ::fragile [punct? $::lastch]
     append ::para $::open
-    set ::lastch [string index $::para end]
+    set ::lastch [string index $::open end]; set ::colon 0
     set ::closed 1
     set ::open ""
 }
