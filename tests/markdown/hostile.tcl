@@ -49,7 +49,7 @@ proc line {} {
     # On a macro line a quote begins a word, which must end.
     set w [string map {\" \\(dq} $t]
     set q "\"[string map {\" \"\"} $t]\""
-    switch [expr {int(rand() * 46)}] {
+    switch [expr {int(rand() * 60)}] {
         0 {return ".SH $q"} 1 {return ".SS $w"} 2 {return ".SH"} 3 {return .PP}
         4 {return .TP} 5 {return ".IP [pick $::tags]"} 6 {return ".IP $q"} 7 {return .RS}
         8 {return .RE} 9 {return .nf} 10 {return .fi} 11 {return .EX} 12 {return .EE}
@@ -67,8 +67,24 @@ proc line {} {
         37 {return ".Bf [pick {-emphasis -literal -symbolic -foo Sy}]"} 38 {return .Ef}
         39 {return ".Dt [pick $::names] [pick $::sections]"} 40 {return ".Dl $w"}
         41 {return [xref]} 42 {return " $w"} 43 {return ".TP\n$w\n[words 3]"}
+        44 {return ".[pick {sp in ti ll ce ft RS IP TP ne ps vs}] [number]"}
+        45 {return ".if [pick {1 n t}] .if [pick {1 n}] .if 1 $w"}
+        46 {return ".ie [number] \\{\\\n$w\n.if [number] \\{$w\n.\\}\n.\\}\n.el \\{$w\\}"}
+        47 {return "\\n\[[pick {r .g .T .$ x}]\] \\n+r \\w'$w' \\h'[number]' \\s[number] $w"}
+        48 {return ".[pick {as rn rm als ds}] [pick {x yy zz mm r}] [pick {x yy zz mm r}] $w"}
+        49 {return ".It [pick {Fl Ar Cm Sy Xo Xc Ta Ns Pf Op Oo Oc Bq Dq Fn Fa Fo Fc St Bx Sm}] $w [pick {Ta Xc Ns .}] $w"}
+        50 {return ".[pick {Fn Fo Fa Fc Ft Fd In Cd Lb St Bx Ox Nx Fx At Ux An Sm Pf Ns Ap Eo Ec Xo Xc Bk Ek}] [pick {-foo 08 off on -split}] $w"}
+        51 {return ".Bl -column [number] [number] -offset [number]\n.It $w Ta $w Ta $w\n.El"}
+        52 {return "[string repeat \\Z'x [expr {int(rand() * 52)}]]$w"}
+        53 {return ".nr r [string repeat - [expr {int(rand() * 2000)}]][number]"}
+        54 {return ".nr r [string repeat ( [expr {int(rand() * 52)}]]1"}
+        55 {return "[string repeat ".if 1 " [expr {int(rand() * 105)}]]$w"}
+        56 {return "\\*\[[pick {x yy zz}] [number]\] \\\$[pick {0 1 9 * @}] \\\$\[[number]\]"}
         default {return $t}
     }
+}
+proc number {} {
+    pick [list 08 09 007 0 -1 +2 1.5 .5 3i 2m 1v (1+2)*3 08/0 99999999999999999999 \u0661\u0662 ""]
 }
 proc table {} {
     set cols [expr {1 + int(rand() * 4)}]
