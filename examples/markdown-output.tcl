@@ -145,19 +145,19 @@ proc linked {p} {
 # ---------------------------------------------------------------------------
 # Writing, within a budget.
 
-# Everything written counts against a budget of 64 characters for each
-# character of the script read so far, and a million more: installed pages
-# write less than their script, while table padding or a macro called
-# again and again could write gigabytes.
-set read 0      ;# characters of the script read, kept by markdown.tcl
+# Everything written counts against a budget of 64 bytes for each byte of
+# the script read so far, and a million more: installed pages write less
+# than their script, while table padding or a macro called again and
+# again could write gigabytes.
+set read 0      ;# bytes of the script read, kept by markdown.tcl
 set written 0
 proc out {l} {
-    if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} overspent
+    if {[incr ::written [expr {[string bytelength $l] + 1}]] > 64 * $::read + 1000000} overspent
     puts $l
 }
 proc overspent {} {
     set what [expr {$::expanding ne "" ? $::expanding : $tbl::on ? "a table" : "the page"}]
-    fail "$what writes past [expr {64 * $::read + 1000000}] characters, 64 for each of the script and a million more"
+    fail "$what writes past [expr {64 * $::read + 1000000}] bytes, 64 for each byte of the script and a million more"
 }
 # Writes one block after a blank line, each line after the block's prefix
 # (the indentation of a list item).  A paragraph takes the terms waiting
@@ -184,7 +184,7 @@ proc emit {lines {para 0}} {
     set p $::lead
     foreach l $lines {
         set l [string trimright $p$l " \t"]
-        if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} overspent
+        if {[incr ::written [expr {[string bytelength $l] + 1}]] > 64 * $::read + 1000000} overspent
         puts $l
         set p $::indent
     }
@@ -201,7 +201,7 @@ proc block {lines} {
 proc more {lines} {
     foreach l $lines {
         set l [string trimright $::indent$l " \t"]
-        if {[incr ::written [expr {[string length $l] + 1}]] > 64 * $::read + 1000000} overspent
+        if {[incr ::written [expr {[string bytelength $l] + 1}]] > 64 * $::read + 1000000} overspent
         puts $l
     }
 }

@@ -141,7 +141,7 @@ proc failed {err} {
 set n 0
 while {[gets $in line] >= 0} {
     incr n
-    incr read [string length $line]; incr read
+    incr read [string bytelength $line]; incr read
     if {![regexp $shape $line]} {
         puts stderr "markdown.tcl: line $n: not a line of a roffscript script"
         exit 1

@@ -104,7 +104,7 @@ got=$(printf '.TS\nl l.\na\tb\nc\td\n' | "$roffscript" | render 2>"$tmp/err")
 [ $? -eq 0 ] && [ "$got" = "$(printf '| a | b |\n|---|---|\n| c | d |')" ] && grep -q 'no .TE' "$tmp/err" ||
     fail "a table with no .TE gave: $got $(cat "$tmp/err")"
 
-# Everything written counts against a budget of 64 characters for each of
+# Everything written counts against a budget of 64 bytes for each byte of
 # the script and a million more.  A 5 KB page whose macro holds a table of
 # 1,990 columns and 1,001 empty rows, called 130 times, wrote 1.5 GB; a
 # 24 KB page of four tables of 1,500 columns, 119 MB.
@@ -116,7 +116,7 @@ for page in padded wide; do
     "$roffscript" "$tmp/$page.1" > "$tmp/script"
     size=$(wc -c < "$tmp/script")
     (ulimit -t 20; tclsh "$top/examples/markdown.tcl" "$tmp/script") 2>"$tmp/err" | wc -c > "$tmp/n"
-    [ "$(cat "$tmp/n")" -le $((64 * size + 1000000)) ] && grep -q 'writes past .* characters, 64 for each' "$tmp/err" ||
+    [ "$(cat "$tmp/n")" -le $((64 * size + 1000000)) ] && grep -q 'writes past .* bytes, 64 for each byte' "$tmp/err" ||
         fail "the $page page wrote $(cat "$tmp/n") bytes of a $size-byte script: $(cat "$tmp/err")"
 done
 
