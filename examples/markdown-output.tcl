@@ -46,8 +46,11 @@ proc unesc {s} {regsub -all {\\([!-/:-@\[-`\{-~])} $s {\1}}
 # The start of a line of inline text: a backslash before what would begin
 # a block there (a list item, a rule, a setext underline, pandoc's
 # definition lists, divs and lettered lists); the rest is escaped already.
+# pandoc takes [ ] or [x] at the start of a list item as a check box,
+# backslashes or not: a word joiner breaks it.
 proc guard {p} {
     if {[string match {[-+=(:%]*} $p]} {return \\$p}
+    if {[string match {\\\[?\\\]*} $p]} {regsub {^\\\[([ xX])\\\](?=\s|$)} $p {\\[\&#8288;\1\\]} p}
     if {[string match {[0-9A-Za-z]*} $p]} {
         regsub {^([0-9]+|[A-Za-z]|[ivxlcdm]+|[IVXLCDM]+)([.)])(?=\s|$)} $p {\1\\\2} p
     }
