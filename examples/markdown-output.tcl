@@ -42,7 +42,10 @@ proc esc {s} {
     return $s
 }
 # Inline text back to the page's, for a code block or a comparison.
-proc unesc {s} {regsub -all {\\([!-/:-@\[-`\{-~])} $s {\1}}
+proc unesc {s} {
+    if {[string first \\ $s] < 0} {return $s}
+    regsub -all {\\([!-/:-@\[-`\{-~])} $s {\1}
+}
 # The start of a line of inline text: a backslash before what would begin
 # a block there (a list item, a rule, a setext underline, pandoc's
 # definition lists, divs and lettered lists); the rest is escaped already.
@@ -60,8 +63,8 @@ proc guard {p} {
 # wrote it, less control characters but tab; a line that would close the
 # fence is indented four spaces more, so that it cannot.
 proc code {s} {
-    regsub -all {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s "" s
-    if {[regexp {^ {0,3}`{3,}[ \t]*$} $s]} {set s "    $s"}
+    if {[regexp {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s]} {regsub -all {[\x00-\x08\x0a-\x1f\x7f-\x9f]} $s "" s}
+    if {[string first ``` $s] >= 0 && [regexp {^ {0,3}`{3,}[ \t]*$} $s]} {set s "    $s"}
     return $s
 }
 # A link target: every byte outside a URL's safe characters %-encoded, and
