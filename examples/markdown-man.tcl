@@ -70,7 +70,7 @@ proc ip {words} {
         set n [decimal $n]
         set ::lead "$::base$n$d "; set ::indent $::base[string repeat " " [string length "$n$d "]]
     } else {
-        place $::base; set ::described 0; termitem [lindex $::depth end 2]
+        place $::base; termitem [lindex $::depth end 2]
         inline $tag; term; place $::base
     }
 }

@@ -16,6 +16,7 @@ namespace eval tbl {
     variable at 0         ;# the block it is, counted by emit
     variable row {}       ;# cells of the row being read
     variable block {}     ;# lines of a text block (T{ ... T}) being read
+    variable size 0       ;# and their length
     variable inblock 0
 }
 proc tbl::start {} {
