@@ -133,9 +133,9 @@ set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
 # A limit reached says so; any other error is the renderer's own fault.
 # What was written stays safe to publish: a code block left open is closed.
-proc failed {err} {
+proc failed {err {code stop}} {
     catch {if {$::incode} {puts [string trimright "$::indent```"]}}
-    if {[lindex $::errorCode 0] ne "stop"} {return "internal error: $err"}
+    if {[lindex $code 0] ne "stop"} {return "internal error: $err"}
     return $err
 }
 set n 0
@@ -143,12 +143,12 @@ while {[gets $in line] >= 0} {
     incr n
     incr read [string bytelength $line]; incr read
     if {![regexp $shape $line]} {
-        puts stderr "markdown.tcl: line $n: not a line of a roffscript script"
+        puts stderr "markdown.tcl: line $n: [failed {not a line of a roffscript script}]"
         exit 1
     }
     # Evaluated as a list of words, so Tcl need not compile it.
     if {[catch {$safe eval [lrange $line 0 end]} err]} {
-        puts stderr "markdown.tcl: line $n: [failed $err]"
+        puts stderr "markdown.tcl: line $n: [failed $err $errorCode]"
         exit 1
     }
 }
@@ -157,6 +157,6 @@ if {[catch {
     if {$tbl::on} {puts stderr "markdown.tcl: a table has no .TE"; tbl::end}
     finish; emit {}; flush stdout
 } err]} {
-    puts stderr "markdown.tcl: [failed $err]"
+    puts stderr "markdown.tcl: [failed $err $errorCode]"
     exit 1
 }
