@@ -99,8 +99,9 @@ proc outset {} {
     set ::described 0
 }
 # .UR and .MT up to .UE and .ME: a link, its text the words between,
-# where the address is one that may link; else the text, or the address
-# as text.  In a code block, the text and then the address.
+# where the address is one that may link; else, and in a code block, the
+# text and then the address, as man shows them.  The text makes no link of
+# its own.
 proc linkstart {name words} {
     # The text up to .UE becomes the link's: the paragraph so far
     # waits aside.
@@ -119,13 +120,13 @@ proc linkend {words} {
     set ::linked {}
     set t [url_target $::link]
     set shown [esc [regsub {^mailto:} $::link ""]]
-    if {!$::fill} {
-        put [expr {$text eq "" ? $shown : $shown eq "" ? $text : "$text \\<$shown\\>"}]
-    } elseif {$t ne ""} {
-        set ::para [linked $::para]
+    if {$::fill} {set ::para [linked $::para]}
+    if {$t ne "" && $::fill} {
         put "\[[expr {$text eq "" ? $shown : $text}]\]($t)"
-        set ::linkedat [string length $::para]
-    } else {put [expr {$text eq "" ? $shown : $text}]}
+    } else {
+        put [expr {$text eq "" ? $shown : $shown eq "" ? $text : "$text \\<$shown\\>"}]
+    }
+    set ::linkedat [string length $::para]
     inline [join $words]; endline
 }
 # .B, .BR and the like: each word in the next font of the list, in turn.
