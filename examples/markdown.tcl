@@ -131,11 +131,12 @@ foreach cmd {macro macro2 text font char dash tab newline} {
 set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t\v\f\r"$;\[\{]|\\.)+)}
 set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
-# A limit reached says so; any other error is the renderer's own fault.
-# What was written stays safe to publish: a code block left open is closed.
+# A limit reached or output that cannot be written says so; any other
+# error is the renderer's own fault.  What was written stays safe to
+# publish: a code block left open is closed.
 proc failed {err {code stop}} {
     catch {if {$::incode} {puts [string trimright "$::indent```"]}}
-    if {[lindex $code 0] ne "stop"} {return "internal error: $err"}
+    if {[lindex $code 0] ni {stop POSIX}} {return "internal error: $err"}
     return $err
 }
 set n 0
