@@ -27,9 +27,10 @@ proc man {name args} {
             set m [expr {$name eq "SH" ? "##" : "###"}]
             if {[llength $args]} {inline [join $args]; heading $m} else {set ::next $m}
         }
-        PP - LP - P - HP {finish; roman; place $::base}
+        PP - LP - P - HP {finish; roman; place $::base; set ::described 0}
         Sp {request sp {}}
-        TP - TQ {finish; roman; place $::base; set ::next term}
+        TP {finish; roman; place $::base; set ::described 0; termitem [lindex $::depth end 2]; set ::next term}
+        TQ {finish; roman; place $::base; set ::next term}
         IP {ip $args}
         RS {inset}
         RE {outset}
@@ -58,15 +59,18 @@ proc ip {words} {
         set tag [join [lrange $words 0 end-[string is double -strict [lindex $words end]]]]
     }
     if {$tag eq ""} {
-        place $::indent
-    } elseif {$tag in $::bullets} {
+        place $::indent; return
+    }
+    set ::described 0
+    if {$tag in $::bullets} {
         set ::lead "$::base- "; set ::indent "$::base  "
-    } elseif {[regexp {^\(?(\d{1,9})([.)]?)$} $tag -> n d]} {
+    } elseif {[regexp {^\(?([0-9]{1,9})([.)]?)$} $tag -> n d]} {
         # 1. or (1) or 1): an item of an ordered list.
         set d [expr {$d eq "." ? "." : ")"}]
+        set n [decimal $n]
         set ::lead "$::base$n$d "; set ::indent $::base[string repeat " " [string length "$n$d "]]
     } else {
-        place $::base
+        place $::base; termitem [lindex $::depth end 2]
         inline $tag; term; place $::base
     }
 }
@@ -75,10 +79,13 @@ proc ip {words} {
 proc inset {} {
     finish
     if {[llength $::depth] >= $::maxshown} {incr ::deeper; return}
-    lappend ::depth [list $::base $::indent]
-    # Inside a list item the item's indentation holds the inset;
-    # elsewhere Markdown has nothing to show it with.
-    set ::base $::indent
+    set saved [list $::base $::indent]
+    # Inside a list item the item's indentation holds the inset, and
+    # inside a term's description a list of the terms within; elsewhere
+    # Markdown has nothing to show it with.
+    set marker [nestterms]
+    if {$marker eq ""} {set ::base $::indent}
+    lappend ::depth [list {*}$saved $marker]
     place $::base
 }
 proc outset {} {
@@ -89,31 +96,37 @@ proc outset {} {
         set ::depth [lrange $::depth 0 end-1]
         place $i
     }
+    set ::described 0
 }
-# .UR and .MT up to .UE and .ME: a link, its text the words between.
+# .UR and .MT up to .UE and .ME: a link, its text the words between,
+# where the address is one that may link; else, and in a code block, the
+# text and then the address, as man shows them.  The text makes no link of
+# its own.
 proc linkstart {name words} {
     # The text up to .UE becomes the link's: the paragraph so far
     # waits aside.
     if {[llength $::linked]} return
     closefont
-    set ::link [plain [lindex $words 0]]
+    set ::link [unesc [plain [lindex $words 0]]]
     if {$name eq "MT"} {set ::link mailto:$::link}
-    set ::linked [list $::para $::blank $::lastch $::closed $::fragile]
-    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::fragile 0
+    set ::linked [list $::para $::blank $::lastch $::closed $::fragile $::linkedat]
+    clear; set ::fragile 0
 }
 proc linkend {words} {
     if {![llength $::linked]} return
     closefont
     set text [string trim $::para " \t\u00a0"]
-    lassign $::linked ::para ::blank ::lastch ::closed ::fragile
+    lassign $::linked ::para ::blank ::lastch ::closed ::fragile ::linkedat
     set ::linked {}
-    set l $::link
-    if {$text ne ""} {
-        if {[regexp {[\s<>()]} $l]} {set l <[string map {< %3C > %3E} $l]>}
-        put "\[$text\]($l)"
-    } elseif {[regexp {^mailto:([^\s<>@]+@[^\s<>@]+)$} $l -> mail]} {put <$mail>
-    } elseif {[regexp {^[A-Za-z][-A-Za-z0-9+.]+:[^\s<>]*$} $l]} {put <$l>
-    } elseif {$l ne ""} {put [esc $l]}
+    set t [url_target $::link]
+    set shown [esc [regsub {^mailto:} $::link ""]]
+    if {$::fill} {set ::para [linked $::para]}
+    if {$t ne "" && $::fill} {
+        put "\[[expr {$text eq "" ? $shown : $text}]\]($t)"
+    } else {
+        put [expr {$text eq "" ? $shown : $shown eq "" ? $text : "$text \\<$shown\\>"}]
+    }
+    set ::linkedat [string length $::para]
     inline [join $words]; endline
 }
 # .B, .BR and the like: each word in the next font of the list, in turn.

@@ -262,7 +262,10 @@ proc mdoc {m words} {
             if {[lsearch -regexp $words {^-(literal|unfilled)$}] >= 0} {set ::fill 0}
         }
         Ed {finish; set ::fill 1; pop}
-        Bf {setfont [dict get {-emphasis I Em I -literal R Li R -symbolic B Sy B} [lindex $words 0]]}
+        Bf {
+            set f {-emphasis I Em I -literal R Li R -symbolic B Sy B}
+            if {[dict exists $f [lindex $words 0]]} {setfont [dict get $f [lindex $words 0]]}
+        }
         Ef {setfont R}
         Bl {
             finish
@@ -320,9 +323,11 @@ proc origin {words} {
 # Lists and displays keep the prefixes in force when they began.
 proc push {type} {
     if {[llength $::lists] >= $::maxnest} {fail "lists nest deeper than $::maxnest"}
-    lappend ::lists [list $type [list $::base $::indent $::fill]]
+    set saved [list $::base $::indent $::fill]
+    set marker [expr {$type eq "tag" ? [nestterms] : ""}]
+    if {$marker eq "" && $::indent ne $::base && [string length $::indent] < 2 * $::maxshown} {set ::base $::indent}
+    lappend ::lists [list $type $saved $marker]
     set ::item $type; set ::enumber 0
-    if {$::indent ne $::base && [string length $::indent] < 2 * $::maxshown} {set ::base $::indent}
     place $::base
 }
 proc pop {} {
@@ -331,6 +336,7 @@ proc pop {} {
     set ::lists [lrange $::lists 0 end-1]
     set ::item [lindex $::lists end 0]
     place $i
+    set ::described 0
 }
 proc item {words} {
     finish; roman
@@ -346,7 +352,7 @@ proc item {words} {
             tbl::row [lmap c $cells {apart {mrun $c}}]
         }
         default {
-            place $::base
+            place $::base; set ::described 0; termitem [lindex $::lists end 2]
             if {[llength $words]} {mrun $words}
             if {[lsearch -exact $words Xo] > [lsearch -exact $words Xc]} {set ::xo 1; return}
             term; place $::base

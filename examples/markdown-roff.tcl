@@ -68,7 +68,7 @@ proc line {req name words} {
 # A text line: a blank line ends a paragraph, a leading blank breaks.
 proc textline {s} {
     if {$s eq ""} {
-        if {$::fill} {finish} else {lappend ::code ""}
+        if {$::fill} finish else codeline
         return
     }
     if {$::fill && [string index $s 0] eq " " && $::next eq ""} finish
@@ -84,17 +84,17 @@ proc endline {} {
     } elseif {$::next ne ""} {
         heading $::next
     } elseif {!$::fill} {
-        closefont
-        lappend ::code $::para
-        set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0
-    } elseif {$::joined} {set ::joined 0} else {put " "}
+        codeline
+    } elseif {$::joined} {set ::joined 0} else {
+        put " "
+        if {[string length $::para] > 2000} breakline
+    }
     if {$::restore ne ""} {setfont $::restore; set ::restore ""}
 }
 proc heading {mark} {
     closefont
     set h [string trim $::para " \u00a0"]
-    regsub {#$} $h {\\#} h
-    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; place ""
+    clear; set ::next ""; set ::base ""; set ::depth {}; set ::deeper 0; set ::described 0; place ""
     if {$h ne ""} {emit [list "$mark $h"]}
     roman
 }
@@ -142,7 +142,7 @@ proc request {name words} {
         nf {finish; set ::fill 0}
         fi {finish; set ::fill 1}
         br {if {$::fill} finish}
-        sp {if {$::fill} finish else {lappend ::code ""}}
+        sp {if {$::fill} finish else codeline}
         TS {finish; tbl::start}
         TE {tbl::end}
         T& {if {$tbl::on} {set tbl::phase format; set tbl::formats {}}}
@@ -195,7 +195,7 @@ proc define {name words} {
 proc copy {s} {
     if {[string first \\ $s] < 0} {return $s}
     set out ""
-    while {[regexp -indices {\\(\\|\$(?:\d|\*|@|\(\d\d|\[\d+\])|n(?:\(\.\$|\[\.\$\]))} $s m]} {
+    while {[regexp -indices {\\(\\|\$(?:[0-9]|\*|@|\([0-9][0-9]|\[[0-9]+\])|n(?:\(\.\$|\[\.\$\]))} $s m]} {
         lassign $m a b
         append out [string range $s 0 $a-1]
         set e [string range $s $a+1 $b]
@@ -209,7 +209,14 @@ proc copy {s} {
 }
 
 # .if, .ie and .el: nroff takes n, not t; e and o are odd and even pages.
+set conditions 0
 proc condition {name words} {
+    # A failure ends the run, so the count need not come down then.
+    if {[incr ::conditions] > 100} {fail "conditions nest deeper than 100"}
+    condition1 $name $words
+    incr ::conditions -1
+}
+proc condition1 {name words} {
     # roffscript splits the line by its own rules, in which an apostrophe
     # may hold the rest of the line together: split it again here.
     set s [string trimleft [unsplit $words]]
@@ -297,7 +304,7 @@ proc number {s {level 0}} {
         set s [string replace $s {*}$m [register $name]]
     }
     set s [string map {\\ {}} $s]
-    set toks [regexp -all -inline {\d*\.?\d+[uicpPmnvM]?|<=|>=|==|<\?|>\?|[-+*/%<>=&:()!]|[^\s]} $s]
+    set toks [regexp -all -inline {[0-9]*\.?[0-9]+[uicpPmnvM]?|<=|>=|==|<\?|>\?|[-+*/%<>=&:()!]|[^\s]} $s]
     set pos 0
     return [eval_expr toks pos $level]
 }
@@ -309,18 +316,31 @@ proc eval_expr {tv pv level} {
         if {$op eq ")"} break
         incr pos
         set r [operand toks pos $level]
-        set acc [switch -- $op {
+        set acc [clamp [switch -- $op {
             + {expr {$acc + $r}} - {expr {$acc - $r}} * {expr {$acc * $r}}
             / {expr {$r ? $acc / $r : 0}} % {expr {$r ? $acc % $r : 0}}
             < {expr {$acc < $r}} > {expr {$acc > $r}} <= {expr {$acc <= $r}}
             >= {expr {$acc >= $r}} = - == {expr {$acc == $r}}
             & {expr {$acc > 0 && $r > 0}} : {expr {$acc > 0 || $r > 0}}
             default {set acc}
-        }]
+        }]]
     }
     return $acc
 }
+# roff's numbers are 32 bits wide.
+proc clamp {n} {expr {$n > 2147483647 ? 2147483647 : $n < -2147483647 ? -2147483647 : $n}}
 proc operand {tv pv level} {
+    upvar $tv toks $pv pos
+    # Signs and negations before an operand, taken in a loop.
+    set signs {}
+    while {[set t [lindex $toks $pos]] in {- + !}} {lappend signs $t; incr pos}
+    set v [operand1 toks pos $level]
+    foreach t [lreverse $signs] {
+        if {$t eq "-"} {set v [expr {-$v}]} elseif {$t eq "!"} {set v [expr {$v <= 0}]}
+    }
+    return $v
+}
+proc operand1 {tv pv level} {
     upvar $tv toks $pv pos
     set t [lindex $toks $pos]
     incr pos
@@ -330,9 +350,6 @@ proc operand {tv pv level} {
         incr pos
         return $v
     }
-    if {$t eq "-"} {return [expr {-[operand toks pos $level]}]}
-    if {$t eq "!"} {return [expr {[operand toks pos $level] <= 0}]}
-    if {$t eq "+"} {return [operand toks pos $level]}
-    if {[regexp {^(\d*\.?\d+)} $t -> n]} {return [expr {int($n)}]}
+    if {[regexp {^[0-9]*\.?[0-9]} $t]} {regexp {^[0-9]*} $t n; return [decimal $n]}
     return 0
 }

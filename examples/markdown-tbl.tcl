@@ -2,8 +2,8 @@
 
 # ---------------------------------------------------------------------------
 # tbl(1): a table written row by row as its data comes, so that a table of
-# any size holds no more than a row: a pipe table, or an HTML table where
-# a cell spans columns, which a pipe table cannot show.
+# any size holds no more than a row: a pipe table, where a cell that spans
+# columns stands in the first of them and leaves the others empty.
 
 namespace eval tbl {
     variable on 0         ;# inside .TS
@@ -12,15 +12,16 @@ namespace eval tbl {
     variable formats {}   ;# rows of the format: each a list of {key font}
     variable count 0      ;# data rows since the format
     variable width 0      ;# columns of the table
-    variable html 0
-    variable written 0    ;# rows written
+    variable written 0    ;# whether its head is written
+    variable at 0         ;# the block it is, counted by emit
     variable row {}       ;# cells of the row being read
     variable block {}     ;# lines of a text block (T{ ... T}) being read
+    variable size 0       ;# and their length
     variable inblock 0
 }
 proc tbl::start {} {
     variable on 1; variable phase options; variable tab \t; variable formats {}
-    variable count 0; variable width 0; variable html 0; variable written 0
+    variable count 0; variable width 0; variable written 0; variable at 0
     variable row {}; variable block {}; variable inblock 0
 }
 proc tbl::line {l} {
@@ -39,7 +40,7 @@ proc tbl::line {l} {
 # (l r c n a, s for a span, ^ for a span from above, _ = - for a rule)
 # with modifiers, of which only the font matters here.
 proc tbl::format {l} {
-    variable formats; variable width; variable html
+    variable formats; variable width
     if {[regexp {\.\s*$} $l]} {variable phase data; variable count 0}
     foreach f [split $l ,] {
         set specs {}
@@ -48,7 +49,7 @@ proc tbl::format {l} {
             set c [string index $f $i]
             switch -glob -- $c {
                 [lLrRcCnNaA] {lappend specs {l R}}
-                [sS] {lappend specs {s R}; set html 1}
+                [sS] {lappend specs {s R}}
                 ^ {lappend specs {^ R}}
                 [-_=] {lappend specs {_ R}}
                 [bB] - [iI] {
@@ -88,7 +89,16 @@ proc tbl::format {l} {
 proc tbl::data {l} {
     variable row; variable block; variable inblock; variable tab
     if {$inblock} {
-        if {![regexp {^T\}(.*)$} $l -> l]} {lappend block $l; return}
+        if {![regexp {^T\}(.*)$} $l -> l]} {
+            lappend block $l
+            # A text block past 64 KB goes on in the same column of a new row.
+            if {[incr ::tbl::size [string length $l]] > 65536} {
+                set n [llength $row]
+                write [concat $row [list [join $block " "]]]
+                set row [lrepeat $n ""]; set block {}; set ::tbl::size 0
+            }
+            return
+        }
         lappend row [join $block " "]
         set block {}; set inblock 0
         set cells [lrange [split $l $tab] 1 end]
@@ -98,7 +108,7 @@ proc tbl::data {l} {
     }
     foreach c $cells {
         if {[regexp {^T\{(.*)$} $c -> first]} {
-            set inblock 1
+            set inblock 1; set ::tbl::size 0
             set block [expr {$first eq "" ? {} : [list $first]}]
             return
         }
@@ -108,7 +118,7 @@ proc tbl::data {l} {
     write $r
 }
 proc tbl::write {cells} {
-    variable formats; variable count; variable width; variable html; variable written
+    variable formats; variable count; variable width; variable written
     set specs [lindex $formats [expr {min($count, [llength $formats] - 1)}]]
     incr count
     set out {}; set spans {}
@@ -119,11 +129,9 @@ proc tbl::write {cells} {
         if {$key eq "s" && [llength $out]} {lset spans end [expr {[lindex $spans end] + 1}]; continue}
         if {$c in {\\^ ^} || [regexp {^\\?[_=]$} $c] || $key eq "_"} {set c ""}
         if {$font eq ""} {set font R}
-        set ::html $html
         if {$font eq "R" && [string first \\ $c] < 0} {
             lappend out [string trim [::esc $c] " \u00a0"]
         } else {lappend out [::apart [list ::tbl::cell $font $c]]}
-        set ::html 0
         lappend spans 1
     }
     while {$k < $width} {
@@ -138,41 +146,37 @@ proc tbl::cell {font c} {
     ::inline $c
 }
 proc tbl::end {} {
-    variable on; variable html; variable written; variable inblock; variable row
+    variable on; variable inblock; variable row
     if {!$on} return
     if {$inblock} {data T\}}
     if {[llength $row]} {write $row; set row {}}
-    if {$html && $written} {::more [list </table>]}
     set on 0
 }
 
 # Writes a row of cells in Markdown, each spanning the columns its span
 # says, and the head of the table before the first.
 proc tbl::row {out {spans {}}} {
-    variable width; variable html; variable written
+    variable width; variable written; variable at
     if {!$width} {set width [llength $out]}
-    if {![llength $spans]} {set spans [lrepeat [llength $out] 1]}
-    for {set n [::tcl::mathop::+ {*}$spans]} {$n < $width} {incr n} {lappend out ""; lappend spans 1}
-    if {$html} {
-        set l <tr>
-        foreach c $out n $spans {
-            append l [expr {$n > 1 ? "<td colspan=\"$n\">" : "<td>"}] $c </td>
-        }
-        set lines [list $l</tr>]
-        if {!$written} {set lines [linsert $lines 0 <table>]}
-    } else {
-        # Cells past the width join the last, which a pipe table would drop.
-        if {[llength $out] > $width} {
-            set out [lreplace $out $width-1 end [join [lrange $out $width-1 end] " "]]
-        }
-        set lines [list "| [join $out { | }] |"]
-        if {!$written} {lappend lines |[string repeat ---| $width]}
+    if {[llength $spans]} {
+        set cells {}
+        foreach c $out n $spans {lappend cells $c {*}[lrepeat [expr {$n - 1}] ""]}
+        set out $cells
     }
-    if {$written} {::more $lines} else {::emit $lines}
-    incr written
+    if {[llength $out] < $width} {lappend out {*}[lrepeat [expr {$width - [llength $out]}] ""]}
+    # Cells past the width join the last, which a pipe table would drop.
+    if {[llength $out] > $width} {
+        set out [lreplace $out $width-1 end [join [lrange $out $width-1 end] " "]]
+    }
+    set lines [list "| [join $out { | }] |"]
+    # A row after another block begins a table again, head and all.
+    if {$written && $::blocks == $at} {::more $lines; return}
+    lappend lines |[string repeat ---| $width]
+    ::block $lines
+    set written 1; set at $::blocks
 }
 # A table made of rows already in Markdown (mdoc's column lists), with
 # as many columns as given, or as its first row holds.
 proc tbl::open {columns} {
-    variable width $columns; variable html 0; variable written 0
+    variable width $columns; variable written 0; variable at 0
 }

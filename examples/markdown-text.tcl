@@ -52,8 +52,6 @@ dict set chars ~N \u00d1; dict set chars ~n \u00f1; dict set chars oA \u00c5; di
 dict set chars 'Y \u00dd; dict set chars 'y \u00fd; dict set chars :y \u00ff
 set fonts {1 R 2 I 3 B 4 BI R R I I B B BI BI CW R CR R CB B CI I C R V R L R}
 set markers {R {} B ** I * BI ***}
-set tags {R {} B <b> I <i> BI <b><i>}
-set html 0      ;# whether text goes into HTML (a cell of an HTML table)
 
 # The font and the emphasis of the open paragraph.
 set font R; set prev R; set restore ""
@@ -62,6 +60,7 @@ set open ""     ;# the emphasis marker open in the paragraph
 set want ""     ;# the marker to open before the next visible text
 set closed 0    ;# whether the paragraph ends in a closing marker
 set fragile 0   ;# whether that marker follows punctuation
+set colon 0     ;# whether the paragraph ends in a colon with no backslash
 set lastch ""   ;# the paragraph's last character, kept since indexing a
                 ;# long string of characters beyond ASCII costs its length
 set joined 0    ;# whether the line ended in \c, joining the next
@@ -72,8 +71,9 @@ set joined 0    ;# whether the line ended in \c, joining the next
 # an append and a paragraph of many font changes costs no more than its
 # length.  Right after a closing marker an opening one is written with the
 # other of * and _, or the two would read as one run.  A marker between a
-# letter and punctuation neither opens nor closes in CommonMark: an empty
-# HTML comment, which shows nothing, stands between them.
+# letter and punctuation neither opens nor closes in CommonMark: a word
+# joiner, written as the entity &#8288; (whose ; and & CommonMark reads as
+# punctuation), stands between them and shows nothing.
 proc put {s} {
     set body [string trimright $s " \t\u00a0"]
     if {$body eq ""} {append ::blank $s; return}
@@ -84,16 +84,22 @@ proc put {s} {
         set m $::want
         if {$::blank eq "" && $sp eq "" && $::closed} {
             if {$::lastch eq "*"} {set m [string map {* _} $m]}
-        } elseif {!$::html && $::blank eq "" && $sp eq "" && [string is alnum -strict $::lastch] && [punct? $t]} {
-            append ::para "<!-- -->"
+        } elseif {$::blank eq "" && $sp eq "" && [string is alnum -strict $::lastch] && [punct? $t]} {
+            append ::para "&#8288;"
         }
         append ::para $::blank $sp $m
-        set ::open $m; set ::want ""; set ::blank ""; set ::fragile 0
+        set ::open $m; set ::want ""; set ::blank ""; set ::fragile 0; set ::colon 0
         set body $t
     }
-    if {$::fragile && !$::html && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "<!-- -->"}
+    if {$::fragile && $::closed && $::blank eq "" && [string is alnum -strict [string index $body 0]]} {append ::para "&#8288;"}
+    # A colon that a name now follows gets the backslash [esc] gives one
+    # within a piece of text.
+    if {$::colon && $::blank eq "" && [regexp {^[[:alnum:]_+-]} $body]} {
+        set ::para [string range $::para 0 end-1]\\:
+    }
     append ::para $::blank $body
     set ::blank $tail; set ::closed 0; set ::fragile 0; set ::lastch [string index $body end]
+    set ::colon [expr {$::lastch eq ":" && [regexp {(?:^|[^\\])(?:\\\\)*:$} $body]}]
     return
 }
 # Punctuation as CommonMark counts it: all of ASCII's, and Unicode's.
@@ -106,10 +112,8 @@ proc closefont {} {
     set ::want ""
     if {$::open eq ""} return
     set ::fragile [punct? $::lastch]
-    if {$::html} {
-        append ::para [string map {< </} [join [lreverse [regexp -all -inline {<[^>]*>} $::open]] ""]]
-    } else {append ::para $::open}
-    set ::lastch [string index $::para end]
+    append ::para $::open
+    set ::lastch [string index $::open end]; set ::colon 0
     set ::closed 1
     set ::open ""
 }
@@ -122,26 +126,16 @@ proc setfont {f} {
     if {$m ne $::open} {closefont; set ::want $m} else {set ::want ""}
 }
 proc roman {} {setfont R; set ::prev R}
-proc marker {f} {dict get [expr {$::html ? $::tags : $::markers}] $f}
-# Markdown's own characters in page text get a backslash, except an
-# underscore inside a word, which Markdown takes as it is.
-proc esc {s} {
-    if {$::html} {return [string map {& &amp; < &lt; > &gt;} $s]}
-    if {$::fill} {
-        set s [string map {[ \\[ ] \\] \\ \\\\ ` \\` * \\* _ \\_ < \\< > \\> & \\& ~ \\~ | \\|} $s]
-        if {[string first _ $s] >= 0} {regsub -all {([[:alnum:]])\\_(?=[[:alnum:]])} $s {\1_} s}
-    }
-    return $s
-}
+proc marker {f} {dict get $::markers $f}
 # Runs a script with an empty paragraph of its own and returns what it
 # wrote there: a cell of a table, say.
 proc apart {script {fill 1}} {
-    set saved [list $::para $::blank $::lastch $::open $::want $::closed $::fragile $::font $::prev $::fill $::joined]
-    set ::para ""; set ::blank ""; set ::lastch ""; set ::closed 0; set ::open ""; set ::want ""; set ::fill $fill
+    set saved [list $::para $::blank $::lastch $::open $::want $::closed $::fragile $::font $::prev $::fill $::joined $::linkedat]
+    clear; set ::open ""; set ::want ""; set ::fill $fill
     uplevel 1 $script
     closefont
     set r [string trim $::para " \u00a0"]
-    lassign $saved ::para ::blank ::lastch ::open ::want ::closed ::fragile ::font ::prev ::fill ::joined
+    lassign $saved ::para ::blank ::lastch ::open ::want ::closed ::fragile ::font ::prev ::fill ::joined ::linkedat
     return $r
 }
 
@@ -152,7 +146,7 @@ proc named {n} {
     if {[dict exists $::chars $n]} {put [esc [dict get $::chars $n]]
     } elseif {[regexp {^u([0-9A-Fa-f]{4,6})(?:_|$)} $n -> hex] && "0x$hex" <= 0x10ffff} {
         put [esc [format %c 0x$hex]]
-    } elseif {[regexp {^char(\d+)$} $n -> d] && $d < 256} {put [esc [format %c $d]]
+    } elseif {[regexp {^char([0-9]{1,9})$} $n -> d] && [decimal $d] < 256} {put [esc [format %c [decimal $d]]]
     } elseif {[regexp {^([`'^:~,o])([A-Za-z])$} $n -> a l]} {put $l[dict get $::accents $a]}
 }
 # The argument of an escape at index i of s: (xy, [name], 'quoted' with any
@@ -188,12 +182,19 @@ proc argof {n} {
     switch -- $n {
         * {return [join $a]}
         @ {return [join [lmap w $a {expr {[string match {* *} $w] ? "\"$w\"" : $w}}]]}
-        default {if {[string is digit -strict $n]} {return [lindex $a [expr {$n - 1}]]}}
+        default {if {[regexp {^[0-9]{1,9}$} $n]} {return [lindex $a [decimal $n]-1]}}
     }
     return ""
 }
 # Writes a piece of roff text, escapes and all, into the open block.
-set interpolating 0
+# Strings and escapes within escapes nest at most 50 deep.
+set nested 0
+proc nest {} {if {[incr ::nested] > 50} {fail "strings nest deeper than 50"}}
+# A number as roff reads it: decimal, leading zeros and all.
+proc decimal {d} {
+    set d [string trimleft $d 0]
+    expr {$d eq "" ? 0 : [string length $d] > 9 ? 999999999 : $d}
+}
 proc inline {s} {
     set len [string length $s]
     set i 0
@@ -213,12 +214,12 @@ proc inline {s} {
                 } else {
                     lassign [escarg $s $i] a i; set v [argof $a]
                 }
-                if {[incr ::interpolating] > 50} {fail "strings nest deeper than 50"}
+                nest
                 if {$::expanding eq ""} {set ::expanding "the string $a"; set outer 1} else {set outer 0}
                 spend [string length $v]
                 inline $v
                 if {$outer} {set ::expanding ""}
-                incr ::interpolating -1
+                incr ::nested -1
             }
             n {
                 if {[string index $s $i] in {+ -}} {incr i}
@@ -237,9 +238,9 @@ proc inline {s} {
             {"} - # {break}
             {[hvwxlLoDbXZkNRSHCMmVYgAB]} {
                 lassign [escarg $s $i [expr {$c ni {k m M V Y g}}]] a i
-                if {$c eq "N" && [string is digit -strict $a]} {put [esc [format %c $a]]}
+                if {$c eq "N" && [regexp {^[0-9]{1,7}$} $a] && [decimal $a] <= 0x10ffff} {put [esc [format %c [decimal $a]]]}
                 if {$c eq "C"} {named $a}
-                if {$c eq "Z" || $c eq "o"} {inline $a}
+                if {$c eq "Z" || $c eq "o"} {nest; inline $a; incr ::nested -1}
             }
             {[|^&)%:,/{}zudrpa!?]} {}
             default {

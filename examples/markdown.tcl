@@ -19,10 +19,15 @@
 #   markdown-man.tcl     the macros of man(7);
 #   markdown-mdoc.tcl    the macros of mdoc(7);
 #   markdown-tbl.tcl     tables;
-#   markdown-output.tcl  blocks of Markdown, terms and links.
+#   markdown-output.tcl  blocks of Markdown, terms and links, the escaping
+#                        of page text in each context, and the budget on
+#                        what is written.
 #
 # The script is read one line at a time and every block is written out as
-# soon as it ends, so memory stays small however long the page.
+# it comes, so memory stays small however long the page.  What is written
+# is published, so page text passes through one escaping proc for each
+# context (markdown-output.tcl), links go only to pages and to http, https,
+# ftp and mailto, and no HTML is written at all.
 #
 # Where to add things:
 #   - a special character (\(xy, \[name]): the chars dictionary;
@@ -40,6 +45,8 @@
 # %S its section.  By default the page converted next to this one, so that
 # a directory of converted pages links together; man7.org, say, would be
 # https://man7.org/linux/man-pages/man%S/%N.%S.html
+# The proc xref_target in markdown-output.tcl applies it; define that proc
+# again to link otherwise, or return "" to leave a reference as text.
 set xref %N.%S.md
 
 # How deep things may nest.  Past the first limit indentation stops growing;
@@ -124,16 +131,25 @@ foreach cmd {macro macro2 text font char dash tab newline} {
 set word {(?:\{(?:[^\\{}]|\\.)*\}|(?:[^\\ \t\v\f\r"$;\[\{]|\\.)+)}
 set shape "^\[a-z\]\[a-z0-9\]*(?: $word)*\$"
 # A line that fails, whether the page's or the output's fault, ends the run.
+# A limit reached or output that cannot be written says so; any other
+# error is the renderer's own fault.  What was written stays safe to
+# publish: a code block left open is closed.
+proc failed {err {code stop}} {
+    catch {if {$::incode} {puts [string trimright "$::indent```"]}}
+    if {[lindex $code 0] ni {stop POSIX}} {return "internal error: $err"}
+    return $err
+}
 set n 0
 while {[gets $in line] >= 0} {
     incr n
+    incr read [string bytelength $line]; incr read
     if {![regexp $shape $line]} {
-        puts stderr "markdown.tcl: line $n: not a line of a roffscript script"
+        puts stderr "markdown.tcl: line $n: [failed {not a line of a roffscript script}]"
         exit 1
     }
     # Evaluated as a list of words, so Tcl need not compile it.
     if {[catch {$safe eval [lrange $line 0 end]} err]} {
-        puts stderr "markdown.tcl: line $n: $err"
+        puts stderr "markdown.tcl: line $n: [failed $err $errorCode]"
         exit 1
     }
 }
@@ -142,6 +158,6 @@ if {[catch {
     if {$tbl::on} {puts stderr "markdown.tcl: a table has no .TE"; tbl::end}
     finish; emit {}; flush stdout
 } err]} {
-    puts stderr "markdown.tcl: $err"
+    puts stderr "markdown.tcl: [failed $err $errorCode]"
     exit 1
 }
