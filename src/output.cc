@@ -173,8 +173,9 @@ bool hand_on_held_file()
         if (moved < 0 && errno == EINTR)
             continue;
         if (moved <= 0) {
-            // A short temporary file is a failure of its own; a failed
-            // sendfile may be either file's, and is the output's to report.
+            // A failed sendfile may be either file's, and a temporary file
+            // that comes up short is as much a failure: either way the
+            // script could not be handed on, which is the output's to say.
             report_write_failure(std::strerror(moved < 0 ? errno : EIO));
             gate.failed = true;
             return false;
