@@ -64,8 +64,9 @@ bool load_library_for(Compression kind, const char **reason)
     if (kind == Compression::kBzip2) {
         if (bzip2.end != nullptr)
             return true;
-        if (dlopen("libbz2.so.1.0", RTLD_NOW | RTLD_GLOBAL) == nullptr || !look_up(&bzip2.init, "BZ2_bzDecompressInit") ||
-            !look_up(&bzip2.decompress, "BZ2_bzDecompress") || !look_up(&bzip2.end, "BZ2_bzDecompressEnd")) {
+        if (dlopen("libbz2.so.1.0", RTLD_NOW | RTLD_GLOBAL) == nullptr ||
+            !look_up(&bzip2.init, "BZ2_bzDecompressInit") || !look_up(&bzip2.decompress, "BZ2_bzDecompress") ||
+            !look_up(&bzip2.end, "BZ2_bzDecompressEnd")) {
             bzip2 = Bzip2Calls{};
             *reason = "libbz2 cannot be loaded to read bzip2 data";
             return false;
@@ -73,9 +74,9 @@ bool load_library_for(Compression kind, const char **reason)
     } else if (kind == Compression::kXz || kind == Compression::kLzma) {
         if (xz.end != nullptr)
             return true;
-        if (dlopen("liblzma.so.5", RTLD_NOW | RTLD_GLOBAL) == nullptr || !look_up(&xz.stream_decoder, "lzma_stream_decoder") ||
-            !look_up(&xz.alone_decoder, "lzma_alone_decoder") || !look_up(&xz.code, "lzma_code") ||
-            !look_up(&xz.end, "lzma_end")) {
+        if (dlopen("liblzma.so.5", RTLD_NOW | RTLD_GLOBAL) == nullptr ||
+            !look_up(&xz.stream_decoder, "lzma_stream_decoder") || !look_up(&xz.alone_decoder, "lzma_alone_decoder") ||
+            !look_up(&xz.code, "lzma_code") || !look_up(&xz.end, "lzma_end")) {
             xz = XzCalls{};
             *reason = "liblzma cannot be loaded to read xz and lzma data";
             return false;
